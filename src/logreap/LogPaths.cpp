@@ -1,0 +1,15 @@
+#include "LogPaths.hpp"
+
+#include "Platform.hpp"
+
+namespace norvane::abap {
+
+std::filesystem::path normalisedDirectory(const std::filesystem::path& directory) {
+    return platform::withPreferredSeparators(directory.lexically_normal());
+}
+
+std::filesystem::path publicLogsPath(const std::filesystem::path& base) {
+    return normalisedDirectory(base) / "public" / "Logs";
+}
+
+}  // namespace norvane::abap

@@ -1,0 +1,50 @@
+#include "Logger.hpp"
+
+#include <string>
+
+#include <fmt/format.h>
+#include <spdlog/sinks/daily_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include "LogPaths.hpp"
+#include "Platform.hpp"
+
+namespace norvane::abap {
+namespace {
+
+constexpr const char* kFilePattern = "[%Y-%m-%d %T.%e%z] [%l] [thread %t] [%@] %v";
+constexpr const char* kConsolePattern = "%^[%Y-%m-%d %T.%e%z] [%l]%$ %v";
+
+std::string levelNameOf(spdlog::level::level_enum level) {
+    return fmt::format("{}", spdlog::level::to_string_view(level));
+}
+
+void addConsoleSink(spdlog::logger& logger, const std::string& levelName) {
+    auto console = std::make_shared<platform::ConsoleSink>(spdlog::color_mode::automatic);
+    console->set_level(spdlog::level::from_str(levelName));
+    console->set_pattern(kConsolePattern);
+    logger.sinks().push_back(std::move(console));
+}
+
+}  // namespace
+
+std::shared_ptr<spdlog::logger> createLogger(const config::G_Config& config) {
+    const auto& logging = config.logging;
+    const std::string fileName =
+        (publicLogsPath(config.settings.userdata) / "logreap.log").string();
+
+    auto logger = spdlog::daily_logger_mt("logreap", fileName, 0, 0, false, 0);
+    logger->set_level(spdlog::level::from_str(logging.level));
+    logger->set_pattern(kFilePattern, spdlog::pattern_time_type::local);
+    logger->flush_on(spdlog::level::from_str(logging.flushlevel.value_or("info")));
+
+    const std::string consoleLevel =
+        logging.consolelevel.value_or(levelNameOf(spdlog::level::info));
+    if (consoleLevel != levelNameOf(spdlog::level::off)) {
+        addConsoleSink(*logger, consoleLevel);
+    }
+    spdlog::set_default_logger(logger);
+    return logger;
+}
+
+}  // namespace norvane::abap

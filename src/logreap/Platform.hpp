@@ -1,0 +1,36 @@
+#pragma once
+
+// What differs between the Windows build and the others, in one place.
+
+#include <algorithm>
+#include <filesystem>
+
+#ifdef _WIN32
+#include <spdlog/sinks/wincolor_sink.h>
+#else
+#include <spdlog/sinks/ansicolor_sink.h>
+#endif
+
+namespace norvane::abap::platform {
+
+#ifdef _WIN32
+// The coloured console sink, guarded by the library's console mutex.
+using ConsoleSink = spdlog::sinks::wincolor_stdout_sink_mt;
+#else
+using ConsoleSink = spdlog::sinks::ansicolor_stdout_sink_mt;
+#endif
+
+// Makes every separator the preferred one. Windows accepts '/' too but messages
+// and comparisons should show one form; elsewhere '\' is an ordinary character
+// of a file name and is left alone.
+inline std::filesystem::path withPreferredSeparators(const std::filesystem::path& path) {
+#ifdef _WIN32
+    auto text = path.native();
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+    return std::filesystem::path(std::move(text));
+#else
+    return path;
+#endif
+}
+
+}  // namespace norvane::abap::platform
