@@ -7,8 +7,8 @@ namespace po = boost::program_options;
 namespace norvane::abap {
 
 void addOptions(po::options_description& options) {
-    options.add_options()("help,h", "help message")(
-        "config,c", po::value<std::filesystem::path>(), "Path to the config file");
+    options.add_options()("help,h", "help message")("config,c", po::value<std::filesystem::path>(),
+                                                    "Path to the config file");
 }
 
 std::filesystem::path configFilePath(const po::variables_map& variables) {

@@ -9,11 +9,11 @@
 #include <iostream>
 #include <memory>
 
-#include <boost/program_options.hpp>
 #include <fmt/chrono.h>
 #include <fmt/format.h>
 #include <fmt/std.h>
 #include <spdlog/spdlog.h>
+#include <boost/program_options.hpp>
 #include <toml.hpp>
 
 #include "CommandLine.hpp"
@@ -30,6 +30,11 @@ namespace norvane::abap {
 namespace {
 
 constexpr std::int32_t kDefaultRetentionDays = 14;
+
+// Whole days counted in 32 bits, as the retention period is. The formatter needs
+// the period in seconds to fit 32 bits unsigned (49,710 days); a longer one is
+// reported by the logger's error handler and the purge still runs.
+using RetentionDays = std::chrono::duration<std::int32_t, std::chrono::days::period>;
 
 toml::value parseConfigFile(const fs::path& path) {
     std::ifstream stream(path, std::ios::binary);
@@ -80,7 +85,7 @@ int run(int argc, char** argv, po::options_description& options) {
         SPDLOG_LOGGER_INFO(logger,
                            "Purging logs older than {:%j day(s) and %T} in the '{}' and '{}' "
                            "directories",
-                           std::chrono::days(days), userLogs, installLogs);
+                           RetentionDays(days), userLogs, installLogs);
         pruneLogDirectory(userLogs, days);
         pruneLogDirectory(installLogs, days);
         SPDLOG_LOGGER_INFO(logger, "Log purge operation completed");

@@ -58,8 +58,7 @@ bool isOlderRegularFile(const fs::directory_entry& entry, Clock::time_point cuto
     return fs::is_regular_file(fs::status(entry.path())) && writtenSys < cutoff;
 }
 
-void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff,
-                    spdlog::logger& logger) {
+void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff, spdlog::logger& logger) {
     const fs::path ownLogFile = currentLogFile(logger);
     for (fs::recursive_directory_iterator it(directory), end; it != end; ++it) {
         if (!isOlderRegularFile(*it, cutoff)) {

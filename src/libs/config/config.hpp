@@ -37,7 +37,7 @@ struct G_Config {
 };
 
 class G_ConfigException : public util::AgentException {
-public:
+  public:
     explicit G_ConfigException(std::source_location location = std::source_location::current());
 };
 

@@ -9,7 +9,7 @@ namespace norvane::abap::util {
 // Base of the suite's own exceptions: a message plus the place that raised it.
 // what() is the message alone; the location is kept for diagnostics.
 class AgentException : public std::exception {
-public:
+  public:
     explicit AgentException(std::string message,
                             std::source_location location = std::source_location::current());
     ~AgentException() override = default;
@@ -17,7 +17,7 @@ public:
     const char* what() const noexcept override;
     const std::source_location& location() const noexcept { return location_; }
 
-private:
+  private:
     std::string message_;
     std::source_location location_;
 };

@@ -1,0 +1,33 @@
+#pragma once
+
+// Runs the built logreap binary as a child process and captures what it wrote.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace logreap::test {
+
+struct ProcessResult {
+    int status = -1;  // exit status; -1 when the child did not exit normally
+    int signal = 0;   // the terminating signal, if any
+    std::string out;
+    std::string err;
+};
+
+struct ProcessOptions {
+    std::filesystem::path workingDirectory;  // empty: the test's own
+    std::optional<unsigned> uid;             // run as this user (and group), dropping root
+};
+
+ProcessResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+                         const ProcessOptions& options = {});
+
+// runProgram on the logreap binary under test.
+ProcessResult runLogreap(const std::vector<std::string>& args, const ProcessOptions& options = {});
+
+// A user id for running without privileges (root ignores permissions).
+unsigned unprivilegedUid();
+
+}  // namespace logreap::test

@@ -1,0 +1,83 @@
+#include "support/TempTree.hpp"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace logreap::test {
+
+TempTree::TempTree() {
+    std::string pattern = (fs::temp_directory_path() / "logreap-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    }
+    root_ = fs::path(pattern);
+}
+
+TempTree::~TempTree() {
+    std::error_code ignored;
+    // Restore permissions that a test took away, so that the tree can go.
+    for (auto it = fs::recursive_directory_iterator(
+             root_, fs::directory_options::skip_permission_denied, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        }
+    }
+    fs::remove_all(root_, ignored);
+}
+
+fs::path TempTree::file(const fs::path& relative, std::chrono::hours age,
+                        const std::string& content) const {
+    const fs::path path = root_ / relative;
+    fs::create_directories(path.parent_path());
+    writeFile(path, content);
+    setAge(path, age);
+    return path;
+}
+
+fs::path TempTree::dir(const fs::path& relative) const {
+    const fs::path path = root_ / relative;
+    fs::create_directories(path);
+    return path;
+}
+
+std::vector<std::string> TempTree::listing() const {
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+        std::string name = entry.path().lexically_relative(root_).generic_string();
+        if (entry.is_directory() && !entry.is_symlink()) {
+            name += '/';
+        }
+        entries.push_back(std::move(name));
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+void setAge(const fs::path& path, std::chrono::hours age) {
+    fs::last_write_time(path, fs::file_time_type::clock::now() - age);
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const fs::path& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+}  // namespace logreap::test
