@@ -24,7 +24,7 @@ pins=(
 )
 suites=(stable testing unstable)
 
-debian_packages=(g++ cmake ninja-build libboost-program-options-dev libgtest-dev clang-format-14)
+debian_packages=(g++ cmake ninja-build libboost-program-options-dev libgtest-dev libgmock-dev clang-format-14)
 
 say() { printf 'setup-deps: %s\n' "$*" >&2; }
 die() { say "error: $*"; exit 1; }

@@ -1,1 +1,105 @@
+// The run driver's parts in process: directory normalisation and the logger.
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include <fmt/chrono.h>
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
+
+#include "LogPaths.hpp"
+#include "Logger.hpp"
+#include "support/TempTree.hpp"
+
+namespace fs = std::filesystem;
+using norvane::abap::createLogger;
+using norvane::abap::normalisedDirectory;
+using norvane::abap::publicLogsPath;
+
+namespace {
+
+struct PathCase {
+    std::string configured;
+    std::string publicLogs;
+};
+
+class PublicLogsPath : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(PublicLogsPath, IsTheNormalisedBaseWithPublicLogs) {
+    EXPECT_EQ(publicLogsPath(GetParam().configured).string(), GetParam().publicLogs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Normalisation, PublicLogsPath,
+    ::testing::Values(PathCase{"/data/", "/data/public/Logs"},
+                      PathCase{"/data", "/data/public/Logs"},
+                      PathCase{"C:/data/", "C:/data/public/Logs"},
+                      PathCase{"/suite/bin/../", "/suite/public/Logs"},
+                      PathCase{"/suite//./x/../y", "/suite/y/public/Logs"},
+                      PathCase{"", "public/Logs"}, PathCase{"../up", "../up/public/Logs"},
+                      // On this platform '\' is part of a name, not a separator.
+                      PathCase{"D:\\suite\\bin\\..\\", "D:\\suite\\bin\\..\\/public/Logs"}));
+
+TEST(NormalisedDirectory, IsIdempotent) {
+    for (const char* configured : {"/a/./b/../c/", "rel//x", "", "/"}) {
+        const auto once = normalisedDirectory(configured);
+        EXPECT_EQ(normalisedDirectory(once), once) << configured;
+    }
+}
+
+class CreateLogger : public ::testing::Test {
+  protected:
+    void TearDown() override { spdlog::drop_all(); }
+
+    norvane::abap::config::G_Config configWith(std::optional<std::string> console,
+                                               std::string level = "info",
+                                               std::optional<std::string> flush = std::nullopt) {
+        norvane::abap::config::G_Config config;
+        config.settings.userdata = tree.root().string() + "/./data/";
+        config.logging.level = std::move(level);
+        config.logging.consolelevel = std::move(console);
+        config.logging.flushlevel = std::move(flush);
+        return config;
+    }
+
+    logreap::test::TempTree tree;
+};
+
+std::string todaysLogFileName() {
+    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    return fmt::format("logreap_{:%Y-%m-%d}.log", fmt::localtime(now));
+}
+
+TEST_F(CreateLogger, WritesTheDailyFileAndRegistersItselfAsDefault) {
+    const auto logger = createLogger(configWith(std::nullopt));
+    EXPECT_EQ(logger->name(), "logreap");
+    EXPECT_EQ(spdlog::get("logreap"), logger);
+    EXPECT_EQ(spdlog::default_logger(), logger);
+    ASSERT_EQ(logger->sinks().size(), 2u);
+    EXPECT_EQ(logger->sinks()[1]->level(), spdlog::level::info);
+    EXPECT_EQ(logger->flush_level(), spdlog::level::info);
+    EXPECT_TRUE(fs::exists(tree / "data/public/Logs" / todaysLogFileName()));
+}
+
+TEST_F(CreateLogger, ConsoleOffLeavesTheFileAlone) {
+    const auto logger = createLogger(configWith("off"));
+    EXPECT_EQ(logger->sinks().size(), 1u);
+}
+
+TEST_F(CreateLogger, LevelNamesFollowTheLoggingLibrary) {
+    const auto logger = createLogger(configWith("warn", "verbose", "err"));
+    EXPECT_EQ(logger->level(), spdlog::level::off);
+    EXPECT_EQ(logger->flush_level(), spdlog::level::err);
+    ASSERT_EQ(logger->sinks().size(), 2u);
+    EXPECT_EQ(logger->sinks()[1]->level(), spdlog::level::warn);
+}
+
+TEST_F(CreateLogger, ConsoleLevelInAnotherCaseIsNotOffButPassesNothing) {
+    const auto logger = createLogger(configWith("OFF"));
+    ASSERT_EQ(logger->sinks().size(), 2u);
+    EXPECT_EQ(logger->sinks()[1]->level(), spdlog::level::off);
+}
+
+}  // namespace

@@ -1,1 +1,233 @@
+// The purge on real trees in scratch folders, its messages read from the
+// registered logger.
+
+#include <chrono>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <spdlog/sinks/daily_file_sink.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
+
+#include "purge.hpp"
+#include "support/TempTree.hpp"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::system_clock;
+using logreap::test::TempTree;
+using norvane::abap::deleteLogFiles;
+using norvane::abap::pruneLogDirectory;
+using norvane::abap::purgeCutoff;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+constexpr auto kOld = 24h * 30;
+constexpr auto kRecent = 1h;
+
+class Purge : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(messages_);
+        sink->set_pattern("%v");
+        auto logger = std::make_shared<spdlog::logger>("logreap", sink);
+        logger->set_level(spdlog::level::trace);
+        spdlog::register_logger(logger);
+    }
+    void TearDown() override { spdlog::drop_all(); }
+
+    // The messages written so far, with the scratch root shown as "~".
+    std::vector<std::string> messages() const {
+        std::vector<std::string> lines;
+        std::istringstream in(messages_.str());
+        const std::string root = tree.root().string();
+        for (std::string line; std::getline(in, line);) {
+            for (auto at = line.find(root); at != std::string::npos; at = line.find(root)) {
+                line.replace(at, root.size(), "~");
+            }
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    TempTree tree;
+    fs::path logs = tree.dir("logs");
+
+  private:
+    std::ostringstream messages_;
+};
+
+TEST_F(Purge, EmptyDirectoryNeedsNoWork) {
+    pruneLogDirectory(logs, 14);
+    EXPECT_THAT(messages(), IsEmpty());
+    EXPECT_TRUE(fs::is_directory(logs));
+}
+
+TEST_F(Purge, PathThatIsNoDirectoryIsSkipped) {
+    const auto file = tree.file("logs/old.log", kOld);
+    pruneLogDirectory(tree / "missing", 14);
+    pruneLogDirectory(file, 14);
+    pruneLogDirectory(file / "below", 14);
+    EXPECT_THAT(messages(), IsEmpty());
+    EXPECT_TRUE(fs::exists(file));
+}
+
+TEST_F(Purge, DeletesOldFilesOfAnyNameAndKeepsRecentOnes) {
+    tree.file("logs/agent.log", kOld);
+    tree.file("logs/core.dump", kOld);
+    tree.file("logs/today.log", kRecent);
+    tree.file("logs/deep/a/b/old.txt", kOld);
+    pruneLogDirectory(logs, 14);
+    EXPECT_THAT(tree.listing(), ElementsAre("logs/", "logs/today.log"));
+}
+
+TEST_F(Purge, RemovesAChainOfEmptyDirectoriesDeepestFirst) {
+    tree.dir("logs/a/b/c");
+    pruneLogDirectory(logs, 14);
+    EXPECT_THAT(messages(), ElementsAre("Trying to remove directory '~/logs/a/b/c' if empty.",
+                                        "Successfully removed directory: '~/logs/a/b/c'",
+                                        "Trying to remove directory '~/logs/a/b' if empty.",
+                                        "Successfully removed directory: '~/logs/a/b'",
+                                        "Trying to remove directory '~/logs/a' if empty.",
+                                        "Successfully removed directory: '~/logs/a'"));
+    EXPECT_THAT(tree.listing(), ElementsAre("logs/"));
+}
+
+TEST_F(Purge, KeepsADirectoryThatStillHoldsARecentFile) {
+    tree.file("logs/a/b/old.log", kOld);
+    tree.file("logs/a/b/new.log", kRecent);
+    pruneLogDirectory(logs, 14);
+    EXPECT_THAT(messages(), ElementsAre("Deleting log file: ~/logs/a/b/old.log",
+                                        "Trying to remove directory '~/logs/a/b' if empty.",
+                                        "Trying to remove directory '~/logs/a' if empty."));
+    EXPECT_THAT(tree.listing(), ElementsAre("logs/", "logs/a/", "logs/a/b/", "logs/a/b/new.log"));
+}
+
+TEST_F(Purge, FileWrittenExactlyAtTheCutoffStays) {
+    const auto file = tree.file("logs/edge.log", kOld);
+    const auto written = fs::file_time_type::clock::to_sys(fs::last_write_time(file));
+    deleteLogFiles(logs, Clock::time_point(written));
+    EXPECT_TRUE(fs::exists(file));
+    deleteLogFiles(logs, Clock::time_point(written) + Clock::duration(1));
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(Purge, ZeroPeriodTakesEverythingWrittenBeforeTheCall) {
+    tree.file("logs/written-a-second-ago.log");
+    fs::last_write_time(tree / "logs/written-a-second-ago.log",
+                        fs::file_time_type::clock::now() - 1s);
+    tree.file("logs/future.log");
+    fs::last_write_time(tree / "logs/future.log", fs::file_time_type::clock::now() + 1h);
+    pruneLogDirectory(logs, 0);
+    EXPECT_THAT(tree.listing(), ElementsAre("logs/", "logs/future.log"));
+}
+
+TEST_F(Purge, NegativePeriodTakesEveryRegularFile) {
+    tree.file("logs/future.log");
+    fs::last_write_time(tree / "logs/future.log", fs::file_time_type::clock::now() + 24h);
+    pruneLogDirectory(logs, -3);
+    EXPECT_THAT(tree.listing(), ElementsAre("logs/"));
+}
+
+TEST_F(Purge, LinksAreNeverFollowedOutOfTheTree) {
+    const auto outsideFile = tree.file("outside/old.log", kOld);
+    const auto outsideDir = tree.dir("outside/dir");
+    tree.file("outside/dir/old.log", kOld);
+    tree.file("outside/recent.log", kRecent);
+    fs::create_symlink(outsideFile, logs / "to-old-file");
+    fs::create_symlink(tree / "outside/recent.log", logs / "to-recent-file");
+    fs::create_symlink(outsideDir, logs / "to-dir");
+    fs::create_symlink(tree / "nowhere", logs / "broken");
+    fs::create_directory_symlink(tree / "logs", logs / "loop");
+
+    pruneLogDirectory(logs, 14);
+
+    // The links to the old file and to directories go; their targets stay whole.
+    EXPECT_THAT(tree.listing(), ElementsAre("logs/", "logs/broken", "logs/to-recent-file",
+                                            "outside/", "outside/dir/", "outside/dir/old.log",
+                                            "outside/old.log", "outside/recent.log"));
+}
+
+TEST_F(Purge, DirectoryGivenAsALinkIsPurgedThroughIt) {
+    tree.file("logs/old.log", kOld);
+    tree.dir("logs/empty");
+    const auto link = tree / "link";
+    fs::create_directory_symlink(logs, link);
+    pruneLogDirectory(link, 14);
+    EXPECT_THAT(messages(), ElementsAre("Deleting log file: ~/link/old.log",
+                                        "Trying to remove directory '~/link/empty' if empty.",
+                                        "Successfully removed directory: '~/link/empty'"));
+    EXPECT_THAT(tree.listing(), ElementsAre("link", "logs/"));
+}
+
+TEST_F(Purge, LeavesTheFileItsOwnLoggerIsWriting) {
+    spdlog::drop_all();
+    auto logger = spdlog::daily_logger_mt("logreap", (logs / "logreap.log").string(), 0, 0);
+    logger->set_level(spdlog::level::debug);
+    logger->flush_on(spdlog::level::debug);
+    const auto daily =
+        std::dynamic_pointer_cast<spdlog::sinks::daily_file_sink_mt>(logger->sinks().front());
+    const fs::path ownFile = daily->filename();
+    tree.file("logs/other.log", kOld);
+
+    pruneLogDirectory(logs, -1);
+    SPDLOG_LOGGER_INFO(logger, "still writing");
+    logger->flush();
+
+    ASSERT_TRUE(fs::exists(ownFile));
+    const std::string written = logreap::test::readFile(ownFile);
+    EXPECT_NE(written.find("Deleting log file: " + ownFile.string()), std::string::npos);
+    EXPECT_NE(written.find("still writing"), std::string::npos);
+    EXPECT_FALSE(fs::exists(logs / "other.log"));
+}
+
+TEST_F(Purge, WorksWithoutARegisteredLogger) {
+    spdlog::drop_all();
+    tree.file("logs/a/old.log", kOld);
+    EXPECT_NO_THROW(pruneLogDirectory(logs, 14));
+    EXPECT_THAT(tree.listing(), ElementsAre("logs/"));
+}
+
+TEST(PurgeCutoff, SubtractsWholeDaysOfTwentyFourHours) {
+    const Clock::time_point now{std::chrono::sys_days{std::chrono::March / 31 / 2024} + 2h};
+    EXPECT_EQ(purgeCutoff(now, 14), now - 14 * 24h);
+    EXPECT_EQ(purgeCutoff(now, 0), now);
+    EXPECT_EQ(purgeCutoff(now, -3), now + 3 * 24h);
+}
+
+TEST(PurgeCutoff, SaturatesInsteadOfWrappingAround) {
+    using Rep = Clock::rep;
+    const Rep ticksPerDay = std::chrono::duration_cast<Clock::duration>(24h).count();
+    const auto largestDays =
+        static_cast<std::int64_t>(std::numeric_limits<Rep>::max() / ticksPerDay);
+    const Clock::time_point now = Clock::now();
+    EXPECT_EQ(purgeCutoff(now, std::numeric_limits<std::int32_t>::max()), Clock::time_point::min());
+    EXPECT_EQ(purgeCutoff(now, std::numeric_limits<std::int32_t>::min()), Clock::time_point::max());
+    if (largestDays < std::numeric_limits<std::int32_t>::max()) {
+        const auto days = static_cast<std::int32_t>(largestDays);
+        const auto period = Clock::duration(largestDays * ticksPerDay);
+        const Clock::time_point epoch{};
+        EXPECT_EQ(purgeCutoff(epoch, days), epoch - period);
+        EXPECT_EQ(purgeCutoff(epoch, days + 1), Clock::time_point::min());
+        EXPECT_EQ(purgeCutoff(epoch, -days - 1), Clock::time_point::max());
+        // The period fits the clock, the difference does not.
+        EXPECT_EQ(purgeCutoff(epoch - 1000 * 24h, days), Clock::time_point::min());
+        EXPECT_EQ(purgeCutoff(epoch + 1000 * 24h, -days), Clock::time_point::max());
+    }
+}
+
+TEST_F(Purge, OverlongPeriodDeletesNothing) {
+    tree.file("logs/ancient.log", 24h * 365 * 50);
+    pruneLogDirectory(logs, std::numeric_limits<std::int32_t>::max());
+    EXPECT_TRUE(fs::exists(logs / "ancient.log"));
+}
+
+}  // namespace

@@ -48,7 +48,8 @@ ProcessResult runProgram(const fs::path& program, const std::vector<std::string>
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int in = ::open("/dev/null", O_RDONLY);
-        if (out < 0 || err < 0 || in < 0) failInChild("open");
+        if (out < 0 || err < 0 || in < 0)
+            failInChild("open");
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
@@ -66,11 +67,14 @@ ProcessResult runProgram(const fs::path& program, const std::vector<std::string>
     }
     int raw = 0;
     while (::waitpid(pid, &raw, 0) < 0) {
-        if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
+        if (errno != EINTR)
+            throw std::system_error(errno, std::generic_category(), "waitpid");
     }
     ProcessResult result;
-    if (WIFEXITED(raw)) result.status = WEXITSTATUS(raw);
-    if (WIFSIGNALED(raw)) result.signal = WTERMSIG(raw);
+    if (WIFEXITED(raw))
+        result.status = WEXITSTATUS(raw);
+    if (WIFSIGNALED(raw))
+        result.signal = WTERMSIG(raw);
     result.out = readFile(outPath);
     result.err = readFile(errPath);
     return result;
@@ -80,6 +84,8 @@ ProcessResult runLogreap(const std::vector<std::string>& args, const ProcessOpti
     return runProgram(LOGREAP_BINARY, args, options);
 }
 
-unsigned unprivilegedUid() { return 65534; }  // nobody
+unsigned unprivilegedUid() {
+    return 65534;
+}  // nobody
 
 }  // namespace logreap::test

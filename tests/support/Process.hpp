@@ -21,6 +21,14 @@ struct ProcessOptions {
     std::optional<unsigned> uid;             // run as this user (and group), dropping root
 };
 
+inline ProcessOptions inDirectory(const std::filesystem::path& directory,
+                                  std::optional<unsigned> uid = std::nullopt) {
+    ProcessOptions options;
+    options.workingDirectory = directory;
+    options.uid = uid;
+    return options;
+}
+
 ProcessResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                          const ProcessOptions& options = {});
 

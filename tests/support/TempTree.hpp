@@ -11,7 +11,7 @@
 namespace logreap::test {
 
 class TempTree {
-public:
+  public:
     TempTree();
     ~TempTree();
     TempTree(const TempTree&) = delete;
@@ -31,7 +31,7 @@ public:
     // Every entry beneath root, relative, sorted; directories end in '/'.
     std::vector<std::string> listing() const;
 
-private:
+  private:
     std::filesystem::path root_;
 };
 
