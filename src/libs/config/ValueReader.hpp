@@ -84,6 +84,16 @@ struct ValueReader<std::vector<Element>> {
     }
 };
 
+// A record read from a TOML table by its reader. A record's specialisation
+// derives from this, e.g.
+//   template <> struct ValueReader<RfcConfig> : TableReader<RfcConfig, parseRfc> {};
+// so that required<std::vector<RfcConfig>> reads an array of such tables.
+template <class Record, Record (*Reader)(const toml::value&)>
+struct TableReader {
+    using type = Record;
+    static type read(const toml::value& value) { return Reader(value); }
+};
+
 // A required key: a missing key raises the TOML library's key-not-found error,
 // a value of another type its type error.
 template <class T>
