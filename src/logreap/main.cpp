@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <system_error>
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
@@ -38,7 +39,10 @@ using RetentionDays = std::chrono::duration<std::int32_t, std::chrono::days::per
 
 toml::value parseConfigFile(const fs::path& path) {
     std::ifstream stream(path, std::ios::binary);
-    if (!stream.good()) {
+    // A directory opens as a stream here but cannot be read as one; treat it as
+    // the unopenable file it is on Windows instead of failing later obscurely.
+    std::error_code ignored;
+    if (!stream.good() || fs::is_directory(path, ignored)) {
         throw toml::file_io_error("toml::parse: error opening file", path.string());
     }
     stream.exceptions(std::ifstream::failbit | std::ifstream::badbit);
