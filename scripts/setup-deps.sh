@@ -29,36 +29,7 @@ debian_packages=(g++ cmake ninja-build libboost-program-options-dev libgtest-dev
 say() { printf 'setup-deps: %s\n' "$*" >&2; }
 die() { say "error: $*"; exit 1; }
 
-install_debian_packages() {
-  local missing=()
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  command -v apt-get >/dev/null || die "apt-get not found; install by hand: ${missing[*]}"
-  say "installing ${missing[*]}"
-  if [ ! -f /var/lib/apt/lists/lock ] || [ -z "$(ls /var/lib/apt/lists/ 2>/dev/null | grep -v lock)" ] ||
-     ! apt-cache show "${missing[0]}" >/dev/null 2>&1; then
-    apt-get update -qq
-  fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
-    die "apt-get could not install: ${missing[*]}"
-}
-
-# The Debian archive address as the machine's own apt sources name it.
-debian_archive() {
-  local uri=""
-  if compgen -G "/etc/apt/sources.list.d/*.sources" >/dev/null; then
-    uri=$(awk '/^URIs:/ { for (i = 2; i <= NF; i++) if ($i !~ /security/) { print $i; exit } }' \
-      /etc/apt/sources.list.d/*.sources)
-  fi
-  if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
-    uri=$(awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i ~ /:\/\//) { if ($i !~ /security/) { print $i; exit } } }' \
-      /etc/apt/sources.list)
-  fi
-  [ -n "$uri" ] || die "no Debian archive found in the machine's apt sources"
-  printf '%s\n' "${uri%/}"
-}
+. "$root/scripts/lib/debian-apt.sh"
 
 headers_complete() {
   [ -f "$stamp" ] && [ -f "$include/toml.hpp" ] && [ -f "$include/fmt/format-inl.h" ] &&
@@ -76,21 +47,15 @@ system_headers_sufficient() {
 }
 
 fetch_headers() {
-  local archive apt_opts
+  local archive
   archive=$(debian_archive)
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
-  mkdir -p "$work/lists/partial" "$work/cache/archives/partial" "$work/debs"
-  : >"$work/status"
-  for s in "${suites[@]}"; do
-    echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive $s main"
-  done >"$work/sources.list"
-  apt_opts=(-o "Dir::State=$work" -o "Dir::State::Lists=$work/lists" -o "Dir::State::status=$work/status"
-    -o "Dir::Cache=$work/cache" -o "Dir::Etc::SourceList=$work/sources.list"
-    -o "Dir::Etc::SourceParts=$work/none" -o "Debug::NoLocking=1" -o "APT::Sandbox::User=root")
+  mkdir -p "$work/debs"
   say "reading the package lists of the newer Debian suites"
-  apt-get "${apt_opts[@]}" update -qq >/dev/null 2>"$work/update.err" ||
-    die "could not read the newer suites' package lists: $(tail -n 3 "$work/update.err")"
+  private_apt_state "$work" < <(for s in "${suites[@]}"; do
+    echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive $s main"
+  done)
 
   local line name pin pattern chosen
   for line in "${pins[@]}"; do
