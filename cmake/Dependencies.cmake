@@ -13,8 +13,8 @@ endfunction()
 
 # Finds the directory holding `probe` among the fetched headers and the system's.
 function(logreap_find_headers out probe)
-  find_path(dir "${probe}" PATHS "${LOGREAP_DEPS_INCLUDE}" NO_DEFAULT_PATH)
-  if(NOT dir)
+  find_path(dir "${probe}" PATHS "${LOGREAP_DEPS_INCLUDE}" NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT dir AND NOT CMAKE_CROSSCOMPILING)
     find_path(dir "${probe}")
   endif()
   if(NOT dir)
@@ -53,6 +53,9 @@ target_compile_definitions(logreap_thirdparty INTERFACE
   FMT_HEADER_ONLY SPDLOG_HEADER_ONLY SPDLOG_FMT_EXTERNAL
   SPDLOG_ACTIVE_LEVEL=SPDLOG_LEVEL_TRACE)
 
-if(NOT LOGREAP_BOOST_ROOT_FROM_TOOLCHAIN)
+if(LOGREAP_BOOST_ROOT_FROM_TOOLCHAIN)
+  # The cross build: Boost and GoogleTest from Debian's sources.
+  include(WindowsCross)
+else()
   find_package(Boost 1.74 REQUIRED COMPONENTS program_options)
 endif()
