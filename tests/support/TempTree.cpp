@@ -6,19 +6,13 @@
 #include <stdexcept>
 #include <system_error>
 
-#include <unistd.h>
+#include "support/UniqueDirectory.hpp"
 
 namespace fs = std::filesystem;
 
 namespace logreap::test {
 
-TempTree::TempTree() {
-    std::string pattern = (fs::temp_directory_path() / "logreap-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    }
-    root_ = fs::path(pattern);
-}
+TempTree::TempTree() : root_(makeUniqueDirectory("logreap-test-")) {}
 
 TempTree::~TempTree() {
     std::error_code ignored;
