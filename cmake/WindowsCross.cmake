@@ -44,3 +44,6 @@ if(LOGREAP_BUILD_TESTS)
     endif()
   endif()
 endif()
+
+# Every program in one folder: the tests find logreap.exe beside themselves.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
