@@ -30,6 +30,14 @@ TEST(WindowsSeparators, EmptyAndRelativeDirectories) {
     EXPECT_EQ(publicLogsPath(L"a/b").native(), L"a\\b\\public\\Logs");
 }
 
+// A network share keeps its "\\server" root; only the rest is normalised.
+TEST(WindowsSeparators, UncPathsKeepTheirDoubleSeparator) {
+    EXPECT_EQ(normalisedDirectory(L"//server/share/logs/").native(), L"\\\\server\\share\\logs\\");
+    EXPECT_EQ((normalisedDirectory(L"\\\\server\\share\\bin\\..") / "logs").native(),
+              L"\\\\server\\share\\logs");
+    EXPECT_EQ(publicLogsPath(L"\\\\nas\\data").native(), L"\\\\nas\\data\\public\\Logs");
+}
+
 // The narrow text of a path, as the messages show it, is UTF-8.
 TEST(WindowsSeparators, NarrowTextIsUtf8) {
     const fs::path path = normalisedDirectory(L"C:/Daten/\u00c4rger/\u65e5\u672c");
