@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: sets up the dependencies, checks the formatting,
-# builds the debug preset and runs CTest.
+# then runs the Linux leg (debug preset, CTest) and the Windows leg
+# (cross-built with mingw-w64, run under Wine). Any failing leg fails the run.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -8,6 +9,10 @@ cd "$root"
 bash scripts/setup-deps.sh
 bash scripts/check-format.sh
 
+echo "== Linux leg"
 cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default -j "$(nproc)"
+
+echo "== Windows leg"
+bash scripts/test-windows.sh
