@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <unistd.h>
 
@@ -25,16 +26,17 @@ void say(const std::string& line) {
 }
 
 const char* nameOf(const void* object) {
-    if (object == &util::G_ServerLogLevelName)
-        return "G_ServerLogLevelName";
-    if (object == &util::G_FlushMessagesSecondsIntervalName)
-        return "G_FlushMessagesSecondsIntervalName";
-    if (object == &util::G_VendorName)
-        return "G_VendorName";
-    if (object == &util::G_WinsockInit)
-        return "G_WinsockInit";
-    if (object == &util::G_WbemStatusNames)
-        return "G_WbemStatusNames";
+    const std::pair<const void*, const char*> globals[] = {
+        {&util::G_ServerLogLevelName, "G_ServerLogLevelName"},
+        {&util::G_FlushMessagesSecondsIntervalName, "G_FlushMessagesSecondsIntervalName"},
+        {&util::G_VendorName, "G_VendorName"},
+        {&util::G_WinsockInit, "G_WinsockInit"},
+        {&util::G_WbemStatusNames, "G_WbemStatusNames"},
+    };
+    for (const auto& [address, name] : globals) {
+        if (address == object)
+            return name;
+    }
     return nullptr;
 }
 
