@@ -262,6 +262,10 @@ def cpu_model():
     return platform.processor() or "unknown CPU"
 
 
+def load_average():
+    return ", ".join(f"{value:.2f}" for value in os.getloadavg())
+
+
 def default_logreap():
     for preset in ("bench", "release"):
         candidate = os.path.join(REPO, "build", preset, "src", "logreap", "logreap")
@@ -317,12 +321,14 @@ def main():
         print(f"folder:  {args.folder}: {file_system_of(args.folder)}")
         print(f"rounds:  {args.rounds} per size, alternating which tool goes first, "
               "each run on a freshly generated tree")
+        print(f"load:    {load_average()} at the start (other work on the machine adds noise)")
         table = []
         for files in sizes:
             results, deleted = bench_size(args, work, files)
             table.append((files, deleted, results))
 
         help_median, help_min = help_timing(args.logreap, args.help_runs)
+        print(f"load:    {load_average()} at the end")
 
         print()
         print("| files | tool | wall (median) | CPU user+sys (median) | wall ratio | CPU ratio "
