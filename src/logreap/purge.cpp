@@ -72,9 +72,12 @@ void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff, spdlog:
     }
 }
 
+// A directory is kept as its path's text: a path object also holds each of its
+// elements as a path of its own, several times the size of the text for a deep
+// directory, and this list is all the memory that a large tree costs the purge.
 struct CollectedDirectory {
     std::ptrdiff_t depth;  // elements of the path, as path iteration yields them
-    fs::path path;
+    fs::path::string_type path;
 };
 
 // Every subdirectory (by status, so links to directories too); a tree that
@@ -89,7 +92,7 @@ std::vector<CollectedDirectory> collectDirectories(const fs::path& directory) {
     for (const fs::recursive_directory_iterator end; it != end; ++it) {
         if (fs::is_directory(fs::status(it->path()))) {
             const auto& path = it->path();
-            directories.push_back({std::distance(path.begin(), path.end()), path});
+            directories.push_back({std::distance(path.begin(), path.end()), path.native()});
         }
     }
     return directories;
@@ -106,13 +109,12 @@ void sortDeepestFirst(std::vector<CollectedDirectory>& directories) {
 void removeEmptyDirectories(const std::vector<CollectedDirectory>& directories,
                             spdlog::logger& logger) {
     for (const auto& directory : directories) {
-        SPDLOG_LOGGER_DEBUG(&logger, "Trying to remove directory '{}' if empty.",
-                            directory.path.string());
+        const fs::path path(directory.path);
+        SPDLOG_LOGGER_DEBUG(&logger, "Trying to remove directory '{}' if empty.", path.string());
         std::error_code ec;
-        fs::remove(directory.path, ec);
+        fs::remove(path, ec);
         if (!ec) {
-            SPDLOG_LOGGER_DEBUG(&logger, "Successfully removed directory: '{}'",
-                                directory.path.string());
+            SPDLOG_LOGGER_DEBUG(&logger, "Successfully removed directory: '{}'", path.string());
         }
     }
 }
