@@ -18,6 +18,7 @@
 #include <toml.hpp>
 
 #include "CommandLine.hpp"
+#include "ConfigDocument.hpp"
 #include "LogPaths.hpp"
 #include "Logger.hpp"
 #include "RunTimer.hpp"
@@ -46,7 +47,7 @@ toml::value parseConfigFile(const fs::path& path) {
         throw toml::file_io_error("toml::parse: error opening file", path.string());
     }
     stream.exceptions(std::ifstream::failbit | std::ifstream::badbit);
-    auto document = toml::parse(stream, path.string(), toml::spec::v(1, 0, 0));
+    auto document = parseConfigDocument(stream, path.string());
     stream.close();
     return document;
 }
