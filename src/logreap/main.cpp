@@ -19,6 +19,7 @@
 
 #include "CommandLine.hpp"
 #include "ConfigDocument.hpp"
+#include "DisplayText.hpp"
 #include "LogPaths.hpp"
 #include "Logger.hpp"
 #include "RunTimer.hpp"
@@ -90,7 +91,8 @@ int run(int argc, char** argv, po::options_description& options) {
         SPDLOG_LOGGER_INFO(logger,
                            "Purging logs older than {:%j day(s) and %T} in the '{}' and '{}' "
                            "directories",
-                           RetentionDays(days), userLogs, installLogs);
+                           RetentionDays(days), displayText(userLogs.string()),
+                           displayText(installLogs.string()));
         pruneLogDirectory(userLogs, days);
         pruneLogDirectory(installLogs, days);
         SPDLOG_LOGGER_INFO(logger, "Log purge operation completed");

@@ -11,6 +11,8 @@
 #include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include "DisplayText.hpp"
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::system_clock;
 
@@ -64,7 +66,7 @@ void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff, spdlog:
         if (!isOlderRegularFile(*it, cutoff)) {
             continue;
         }
-        SPDLOG_LOGGER_DEBUG(&logger, "Deleting log file: {}", it->path().string());
+        SPDLOG_LOGGER_DEBUG(&logger, "Deleting log file: {}", displayText(it->path().string()));
         if (!isSameFile(it->path(), ownLogFile)) {
             std::error_code disregarded;
             fs::remove(it->path(), disregarded);
@@ -110,11 +112,13 @@ void removeEmptyDirectories(const std::vector<CollectedDirectory>& directories,
                             spdlog::logger& logger) {
     for (const auto& directory : directories) {
         const fs::path path(directory.path);
-        SPDLOG_LOGGER_DEBUG(&logger, "Trying to remove directory '{}' if empty.", path.string());
+        SPDLOG_LOGGER_DEBUG(&logger, "Trying to remove directory '{}' if empty.",
+                            displayText(path.string()));
         std::error_code ec;
         fs::remove(path, ec);
         if (!ec) {
-            SPDLOG_LOGGER_DEBUG(&logger, "Successfully removed directory: '{}'", path.string());
+            SPDLOG_LOGGER_DEBUG(&logger, "Successfully removed directory: '{}'",
+                                displayText(path.string()));
         }
     }
 }

@@ -1,0 +1,80 @@
+#pragma once
+
+// File names and configured paths as the tool's log lines show them.
+// Header-only.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace norvane::abap {
+
+// `text` with every control character (C0, DEL and C1) and every byte that is
+// not part of a well-formed UTF-8 sequence written as \xNN, two upper-case hex
+// digits a byte, so that a file name can neither split a log line, nor forge
+// one, nor send terminal controls, nor spoil the log file's UTF-8. All other
+// text, backslashes included, is unchanged.
+inline std::string displayText(std::string_view text) {
+    auto byteAt = [&](std::size_t at) {
+        return at < text.size() ? static_cast<unsigned char>(text[at]) : 0u;
+    };
+    auto within = [&](std::size_t at, unsigned low, unsigned high) {
+        const unsigned c = byteAt(at);
+        return at < text.size() && c >= low && c <= high;
+    };
+    // The length of the well-formed sequence starting at `at`, or 0.
+    auto sequenceLength = [&](std::size_t at) -> std::size_t {
+        const unsigned c = byteAt(at);
+        if (c < 0x80) {
+            return 1;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            return within(at + 1, 0x80, 0xBF) ? 2 : 0;
+        }
+        if (c >= 0xE0 && c <= 0xEF) {
+            const unsigned low = c == 0xE0 ? 0xA0 : 0x80;
+            const unsigned high = c == 0xED ? 0x9F : 0xBF;
+            return within(at + 1, low, high) && within(at + 2, 0x80, 0xBF) ? 3 : 0;
+        }
+        if (c >= 0xF0 && c <= 0xF4) {
+            const unsigned low = c == 0xF0 ? 0x90 : 0x80;
+            const unsigned high = c == 0xF4 ? 0x8F : 0xBF;
+            return within(at + 1, low, high) && within(at + 2, 0x80, 0xBF) &&
+                           within(at + 3, 0x80, 0xBF)
+                       ? 4
+                       : 0;
+        }
+        return 0;
+    };
+    auto isControl = [&](std::size_t at, std::size_t length) {
+        const unsigned c = byteAt(at);
+        return (length == 1 && (c < 0x20 || c == 0x7F)) ||
+               (length == 2 && c == 0xC2 && byteAt(at + 1) <= 0x9F);
+    };
+
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    shown.reserve(text.size());
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t length = sequenceLength(at);
+        const bool escape = length == 0 || isControl(at, length);
+        if (length == 0) {
+            length = 1;  // one stray byte
+        }
+        for (std::size_t i = at; i < at + length; ++i) {
+            if (escape) {
+                const unsigned c = byteAt(i);
+                shown += "\\x";
+                shown += kHex[c >> 4];
+                shown += kHex[c & 0x0F];
+            } else {
+                shown += text[i];
+            }
+        }
+        at += length;
+    }
+    return shown;
+}
+
+}  // namespace norvane::abap
