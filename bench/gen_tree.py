@@ -4,8 +4,8 @@
 N files of about 100 bytes spread evenly (50 each) over N/50 directories up to
 depth 8 below ROOT. About half of the directories hold only files last written
 30 days before the reference time and so end up empty after a purge with a
-retention of 14 days; the other directories each hold 2 such old files among
-48 files written an hour before the reference time. Overall half the files are
+retention of 14 days; each of the other directories holds 2 such old files
+and 48 written an hour before the reference time. Overall half the files are
 old.
 
 The same N and reference time always give the same tree: names, contents,
