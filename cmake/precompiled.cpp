@@ -1,0 +1,1 @@
+// Compiled only to build the shared precompiled header.
