@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include "config/config.hpp"
 #include "util/StartupGlobals.hpp"
 
 extern "C" int __real___cxa_atexit(void (*release)(void*), void* object, void* dso);
@@ -30,6 +31,7 @@ const char* nameOf(const void* object) {
         {&util::G_ServerLogLevelName, "G_ServerLogLevelName"},
         {&util::G_FlushMessagesSecondsIntervalName, "G_FlushMessagesSecondsIntervalName"},
         {&util::G_VendorName, "G_VendorName"},
+        {&norvane::abap::config::G_ConfigInstance, "G_Config"},
         {&util::G_WinsockInit, "G_WinsockInit"},
         {&util::G_WbemStatusNames, "G_WbemStatusNames"},
     };

@@ -16,11 +16,13 @@ TEST(StartupGlobals, AreBuiltBeforeMainAndReleasedAfterItInReverseOrder) {
               "registered G_ServerLogLevelName\n"
               "registered G_FlushMessagesSecondsIntervalName\n"
               "registered G_VendorName\n"
+              "registered G_Config\n"
               "registered G_WinsockInit\n"
               "registered G_WbemStatusNames\n"
               "main: ServerLogLevel FlushMessagesSecondsInterval Norvane winsock 1 0 statuses 191\n"
               "released G_WbemStatusNames\n"
               "released G_WinsockInit\n"
+              "released G_Config\n"
               "released G_VendorName\n"
               "released G_FlushMessagesSecondsIntervalName\n"
               "released G_ServerLogLevelName\n");

@@ -8,7 +8,6 @@
 
 namespace norvane::abap::config {
 
-G_Config G_ConfigInstance;
 std::atomic<bool> G_ConfigInitialized{false};
 
 G_ConfigException::G_ConfigException(std::source_location location)

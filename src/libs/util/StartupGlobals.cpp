@@ -1,5 +1,7 @@
 #include "util/StartupGlobals.hpp"
 
+#include "config/config.hpp"
+
 // The order of the definitions below is the order of start-up; the releases,
 // registered as each object is reached, run at exit in the reverse order.
 
@@ -12,6 +14,8 @@ const util::platform::ComString util::G_FlushMessagesSecondsIntervalName{
 // Constant-initialised: the text lies in initialised data and only its release
 // is registered at start-up.
 constinit const std::string util::G_VendorName{"Norvane"};
+
+config::G_Config config::G_ConfigInstance;
 
 // Constant-initialised as well, so its release is registered before the
 // sockets are started.
