@@ -56,7 +56,7 @@ inline void skip_comment_block<type_config>(location& loc, const context<type_co
 // enclosing skip there too.
 template <>
 inline void skip_array_like<type_config>(location& loc, const context<type_config>& ctx) {
-    const auto& spec = ctx.toml_spec();
+    const auto& language = ctx.toml_spec();
     const auto start = loc.get_location();
     loc.advance();  // the '['
     while (!loc.eof()) {
@@ -72,8 +72,8 @@ inline void skip_array_like<type_config>(location& loc, const context<type_confi
             }
         } else if (loc.current() == '[') {
             const auto checkpoint = loc;
-            if (syntax::std_table(spec).scan(loc).is_ok() ||
-                syntax::array_table(spec).scan(loc).is_ok()) {
+            if (syntax::std_table(language).scan(loc).is_ok() ||
+                syntax::array_table(language).scan(loc).is_ok()) {
                 loc = checkpoint;
                 break;
             }
@@ -105,22 +105,22 @@ inline void skip_array_like<type_config>(location& loc, const context<type_confi
 // As the library's, with the same guard for a nested array or inline table.
 template <>
 inline void skip_inline_table_like<type_config>(location& loc, const context<type_config>& ctx) {
-    const auto& spec = ctx.toml_spec();
+    const auto& language = ctx.toml_spec();
     loc.advance();  // the '{'
     while (!loc.eof()) {
-        if (loc.current() == '\n' && !spec.v1_1_0_allow_newlines_in_inline_tables) {
+        if (loc.current() == '\n' && !language.v1_1_0_allow_newlines_in_inline_tables) {
             break;  // missing closing '}'
         } else if (loc.current() == '\"' || loc.current() == '\'') {
             skip_string_like(loc, ctx);
         } else if (loc.current() == '#') {
             skip_comment_block(loc, ctx);
-            if (!spec.v1_1_0_allow_newlines_in_inline_tables) {
+            if (!language.v1_1_0_allow_newlines_in_inline_tables) {
                 break;  // a comment ends with a line end: missing closing '}'
             }
         } else if (loc.current() == '[') {
             const auto checkpoint = loc;
-            if (syntax::std_table(spec).scan(loc).is_ok() ||
-                syntax::array_table(spec).scan(loc).is_ok()) {
+            if (syntax::std_table(language).scan(loc).is_ok() ||
+                syntax::array_table(language).scan(loc).is_ok()) {
                 loc = checkpoint;
                 break;  // missing closing '}'
             }
