@@ -1,0 +1,233 @@
+// Links that lead out of or back up the purged trees, purge directories that
+// are links, awkward file names and paths beyond PATH_MAX, on whole runs of
+// the binary; and the escaping that keeps such names from corrupting the log.
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "DisplayText.hpp"
+#include "Hardening.hpp"
+
+namespace fs = std::filesystem;
+using logreap::hardening::kOld;
+using logreap::hardening::malformedLogLine;
+using logreap::hardening::RunFixture;
+using norvane::abap::displayText;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+namespace {
+
+struct TextCase {
+    std::string raw;
+    std::string shown;
+};
+
+class DisplayText : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(DisplayText, EscapesOnlyWhatWouldCorruptALogLine) {
+    EXPECT_EQ(displayText(GetParam().raw), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, DisplayText,
+    ::testing::Values(TextCase{"/var/log/agent 1.log", "/var/log/agent 1.log"},
+                      TextCase{"C:\\Data\\public\\Logs\\a.log", "C:\\Data\\public\\Logs\\a.log"},
+                      TextCase{"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81",
+                               "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81"},
+                      TextCase{"a\nb\r\tc", "a\\x0Ab\\x0D\\x09c"},
+                      TextCase{std::string("nul\0!", 5), "nul\\x00!"},
+                      TextCase{"\x1b[31mred\x7f", "\\x1B[31mred\\x7F"},
+                      TextCase{"csi\xc2\x9b", "csi\\xC2\\x9B"},
+                      TextCase{"latin1 \xfc.log", "latin1 \\xFC.log"},
+                      TextCase{"overlong \xc0\xaf", "overlong \\xC0\\xAF"},
+                      TextCase{"surrogate \xed\xa0\x80", "surrogate \\xED\\xA0\\x80"},
+                      TextCase{"beyond \xf4\x90\x80\x80", "beyond \\xF4\\x90\\x80\\x80"},
+                      TextCase{"cut \xe2\x82", "cut \\xE2\\x82"},
+                      TextCase{"\xe2\x82\xe2\x82\xac", "\\xE2\\x82\xe2\x82\xac"}));
+
+class Escapes : public RunFixture, public ::testing::Test {};
+
+TEST_F(Escapes, LinksOutOfTheTreeOrBackUpAreRemovedAndNeverFollowed) {
+    tree.file("outside/old.log", kOld);
+    tree.file("outside/dir/old.log", kOld);
+    tree.dir("outside/dir/empty");
+    tree.file("suite/bin/old.exe", kOld);
+    tree.file("suite/logs/real/old.log", kOld);
+    const fs::path logs = installLogs();
+    fs::create_symlink(tree / "outside/old.log", logs / "to-old-file");
+    fs::create_directory_symlink(tree / "outside/dir", logs / "to-dir");
+    fs::create_directory_symlink("..", logs / "up");
+    fs::create_directory_symlink("../../..", logs / "real/top");
+    fs::create_directory_symlink(logs, logs / "real/loop");
+
+    const auto result = run();
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    // Every link goes as a link, and no target loses anything.
+    EXPECT_THAT(
+        tree.listing(),
+        ElementsAre("config.toml", "data/", "data/public/", "data/public/Logs/",
+                    "data/public/Logs/" + logreap::hardening::todaysLogFileName(), "outside/",
+                    "outside/dir/", "outside/dir/empty/", "outside/dir/old.log", "outside/old.log",
+                    "suite/", "suite/bin/", "suite/bin/old.exe", "suite/logs/", "work/"));
+    const std::string logged = logText();
+    EXPECT_THAT(logged, HasSubstr("Deleting log file: " + (logs / "to-old-file").string() + "\n"));
+    EXPECT_THAT(logged, HasSubstr("Successfully removed directory: '" + (logs / "up").string()));
+    EXPECT_THAT(logged, Not(HasSubstr("outside/dir/old.log")));
+    EXPECT_THAT(logged, Not(HasSubstr("/up/")));
+    EXPECT_THAT(logged, Not(HasSubstr("/top/")));
+    EXPECT_EQ(malformedLogLine(logged), std::nullopt);
+}
+
+TEST_F(Escapes, PurgeDirectoriesThatAreLinksArePurgedThroughTheLink) {
+    tree.file("elsewhere/Logs/old.log", kOld);
+    tree.file("elsewhere/Logs/new.log");
+    tree.dir("data/public");
+    fs::create_directory_symlink("../../elsewhere/Logs", tree / "data/public/Logs");
+    tree.file("real-suite/logs/old.log", kOld);
+    tree.dir("real-suite/logs/empty");
+    fs::create_directory_symlink(tree / "real-suite", tree / "suite");
+
+    const auto result = run();
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::string logName = logreap::hardening::todaysLogFileName();
+    EXPECT_THAT(tree.listing(), ElementsAre("config.toml", "data/", "data/public/",
+                                            "data/public/Logs", "elsewhere/", "elsewhere/Logs/",
+                                            "elsewhere/Logs/" + logName, "elsewhere/Logs/new.log",
+                                            "real-suite/", "real-suite/logs/", "suite", "work/"));
+    // The messages name the paths beneath the links, as the walk forms them.
+    const std::string logged = logText();
+    EXPECT_THAT(logged, HasSubstr("Deleting log file: " + (userLogs() / "old.log").string()));
+    EXPECT_THAT(logged, HasSubstr("Successfully removed directory: '" +
+                                  (installLogs() / "empty").string() + "'"));
+}
+
+TEST_F(Escapes, AwkwardNamesArePurgedAndLoggedOneMessageALine) {
+    const std::vector<std::string> names{"with blank.log",
+                                         "line\nbreak.log",
+                                         "forged\n[2024-01-01 00:00:00.000+00:00] [info] x",
+                                         "not utf-8 \xff\xfe.log",
+                                         "esc\x1b[2Jclear.log",
+                                         "-rf",
+                                         "--help",
+                                         "tab\tcr\r.log"};
+    for (const auto& name : names) {
+        tree.file("suite/logs/" + name, kOld);
+        tree.file("suite/logs/dir\n" + name + "/new-" + name);
+    }
+    // A configuration file whose name starts with a dash, and a user-data
+    // directory with a blank, a line end and non-ASCII letters in its name.
+    sample.userdata = (tree / "data dir\n\xc3\xbc").string();
+    logreap::test::writeConfig(tree / "work/-config.toml", sample);
+
+    const auto result = logreap::test::runLogreap({"--config=-config.toml"},
+                                                  logreap::test::inDirectory(tree / "work"));
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    for (const auto& name : names) {
+        EXPECT_FALSE(fs::exists(installLogs() / name)) << displayText(name);
+        EXPECT_TRUE(fs::exists(installLogs() / ("dir\n" + name) / ("new-" + name)))
+            << displayText(name);
+    }
+    const std::string logged = logreap::test::readFile(tree / "data dir\n\xc3\xbc/public/Logs" /
+                                                       logreap::hardening::todaysLogFileName());
+    EXPECT_EQ(malformedLogLine(logged), std::nullopt);
+    EXPECT_THAT(logged, HasSubstr("] Deleting log file: " + installLogs().string() +
+                                  "/line\\x0Abreak.log\n"));
+    EXPECT_THAT(logged, HasSubstr("' and '" + installLogs().string() + "' directories"));
+    EXPECT_THAT(logged, HasSubstr("in the '" + tree.root().string() +
+                                  "/data dir\\x0A\xc3\xbc/public/Logs'"));
+    // Three messages of the run, and one for each old file and each directory.
+    EXPECT_EQ(logreap::hardening::lines(logged).size(), 3 + names.size() * 2);
+}
+
+// Creates a chain of directories by descriptor, since the paths outgrow what
+// the path-based calls accept; each level holds an old file.
+std::vector<fs::path> makeDeepChain(const fs::path& base, std::size_t bytes) {
+    std::vector<fs::path> files;
+    int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY);
+    fs::path path = base;
+    const std::string name(200, 'd');
+    const timespec old[2] = {{::time(nullptr) - 3600 * 24 * 30, 0},
+                             {::time(nullptr) - 3600 * 24 * 30, 0}};
+    while (fd >= 0 && path.native().size() < bytes) {
+        const int file = ::openat(fd, "old.log", O_WRONLY | O_CREAT, 0644);
+        ::close(file);
+        ::utimensat(fd, "old.log", old, 0);
+        files.push_back(path / "old.log");
+        ::mkdirat(fd, name.c_str(), 0755);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+        path /= name;
+    }
+    ::close(fd);
+    return files;
+}
+
+bool existsByDescriptor(const fs::path& base, const fs::path& relative) {
+    int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY);
+    const std::vector<fs::path> parts(relative.begin(), relative.end());
+    for (std::size_t i = 0; fd >= 0 && i + 1 < parts.size(); ++i) {
+        const int next = ::openat(fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    struct stat info {};
+    const bool found = fd >= 0 && ::fstatat(fd, parts.back().c_str(), &info, 0) == 0;
+    ::close(fd);
+    return found;
+}
+
+TEST_F(Escapes, PathsBeyondPathMaxStopTheRunWithTheStatusErrorAndRemoveNoDirectory) {
+    tree.file("data/public/Logs/old.log", kOld);
+    tree.dir("suite/logs/empty");
+    const auto files = makeDeepChain(installLogs(), 6000);
+    struct Cleanup {
+        fs::path root;
+        ~Cleanup() { logreap::hardening::removeTree(root); }
+    } cleanup{tree / "suite"};
+    ASSERT_GT(files.back().native().size(), 5000u);
+
+    const auto result = run();
+
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, 2);
+    const std::string prefix = "logreap: error: filesystem error: status: File name too long [";
+    ASSERT_THAT(result.err, StartsWith(prefix));
+    ASSERT_GE(result.err.size(), prefix.size() + 2);
+    EXPECT_EQ(result.err.substr(result.err.size() - 2), "]\n");
+    const std::string named =
+        result.err.substr(prefix.size(), result.err.size() - prefix.size() - 2);
+    EXPECT_THAT(named, StartsWith(installLogs().string() + "/"));
+    EXPECT_GE(named.size(), 4096u);
+    EXPECT_EQ(named.find('\n'), std::string::npos);
+
+    // The first walk deletes what it can reach by path and passes over the
+    // rest; the status error of the second walk then keeps every directory.
+    for (const auto& file : files) {
+        const auto relative = file.lexically_relative(installLogs());
+        EXPECT_EQ(existsByDescriptor(installLogs(), relative), file.native().size() >= 4096)
+            << file.native().size();
+    }
+    EXPECT_TRUE(fs::exists(installLogs() / "empty"));
+    EXPECT_FALSE(fs::exists(userLogs() / "old.log"));  // the first directory was purged
+    EXPECT_EQ(malformedLogLine(logText()), std::nullopt);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#include "Hardening.hpp"
+
+#include <cerrno>
+#include <ctime>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fmt/chrono.h>
+#include <fmt/format.h>
+
+#include "DisplayText.hpp"
+
+namespace fs = std::filesystem;
+
+namespace logreap::hardening {
+namespace {
+
+[[noreturn]] void fail(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+// Empties the directory open as `fd` (and closes it), working by descriptor
+// so that no path grows with the depth.
+void emptyDirectory(int fd) {
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        fail("fdopendir");
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    for (const auto& name : names) {
+        struct stat info {};
+        if (::fstatat(::dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            ::fchmodat(::dirfd(dir), name.c_str(), 0700, 0);
+            const int child = ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY);
+            if (child >= 0) {
+                emptyDirectory(child);
+            }
+            ::unlinkat(::dirfd(dir), name.c_str(), AT_REMOVEDIR);
+        } else {
+            ::unlinkat(::dirfd(dir), name.c_str(), 0);
+        }
+    }
+    ::closedir(dir);
+}
+
+}  // namespace
+
+Deadline::Deadline(unsigned seconds) {
+    ::alarm(seconds);
+}
+
+Deadline::~Deadline() {
+    ::alarm(0);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+std::string todaysLogFileName() {
+    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    return fmt::format("logreap_{:%Y-%m-%d}.log", fmt::localtime(now));
+}
+
+void chownTree(const fs::path& root, unsigned uid) {
+    if (::lchown(root.c_str(), uid, uid) != 0) {
+        fail("lchown " + root.string());
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (::lchown(entry.path().c_str(), uid, uid) != 0) {
+            fail("lchown " + entry.path().string());
+        }
+    }
+}
+
+void removeTree(const fs::path& root) {
+    ::chmod(root.c_str(), 0700);
+    const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) {
+        return;
+    }
+    emptyDirectory(fd);
+    ::rmdir(root.c_str());
+}
+
+std::optional<std::string> malformedLogLine(const std::string& logText) {
+    // Matched on the start of the line only: libstdc++'s regex recurses per
+    // character, and paths in the messages may be thousands of bytes long.
+    static const std::regex stamp(
+        "^\\[[0-9]{4}-[0-9]{2}-[0-9]{2} "
+        "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}[+-][0-9]{2}:[0-9]{2}\\] "
+        "\\[[a-z]+\\] ");
+    if (!logText.empty() && logText.back() != '\n') {
+        return "(no line end after the last message)";
+    }
+    for (const auto& line : lines(logText)) {
+        if (!std::regex_search(line.substr(0, 64), stamp) ||
+            norvane::abap::displayText(line) != line) {
+            return line;
+        }
+    }
+    return std::nullopt;
+}
+
+RunFixture::RunFixture() {
+    sample.install = (tree / "suite").string();
+    sample.userdata = (tree / "data").string();
+    sample.logging = "level = \"debug\"\nconsolelevel = \"off\"\n";
+    tree.dir("work");
+}
+
+test::ProcessResult RunFixture::run(std::optional<unsigned> uid) {
+    test::writeConfig(tree / "config.toml", sample);
+    if (uid) {
+        chownTree(tree.root(), *uid);
+    }
+    return test::runLogreap({"-c", (tree / "config.toml").string()},
+                            test::inDirectory(tree / "work", uid));
+}
+
+}  // namespace logreap::hardening
