@@ -32,17 +32,9 @@ using ::testing::IsEmpty;
 
 namespace {
 
-constexpr int kRunsPerRound = 4;
-constexpr auto kWriterLimit = std::chrono::seconds{60};
+constexpr int kRunsPerRound = 6;
 
-// What the writer believes it left, and what it found missing on the way.
-struct WriterReport {
-    std::vector<std::string> files;
-    std::vector<std::string> lost;
-    long operations = 0;
-};
-
-bool startsWithDirectory(const std::string& path, const std::string& directory) {
+bool isBelow(const std::string& path, const std::string& directory) {
     return path.size() > directory.size() && path.compare(0, directory.size(), directory) == 0 &&
            path[directory.size()] == '/';
 }
@@ -56,35 +48,28 @@ void makeDirectories(const std::string& path) {
     }
 }
 
-// The writer's loop, in the child process. Only its own files are counted:
-// they are all young, so the purge must never take one of them.
-class WriterLoop {
+// The writer, run in a child process. It counts only its own files: all are
+// young, so the purge must never take one of them. What it finds missing on
+// the way is "lost".
+class Writer {
   public:
-    WriterLoop(unsigned seed, std::vector<std::string> directories)
+    Writer(unsigned seed, std::vector<std::string> directories)
         : seed_(seed),
           random_(seed),
           directories_(std::move(directories)),
           fixed_(directories_.size()) {}
 
-    void step() {
-        ++operations_;
-        const unsigned choice = random_() % 100;
-        if (choice < 30 || files_.empty()) {
-            create(pick(directories_));
-        } else if (choice < 40) {
-            makeDirectory();
-        } else if (choice < 70) {
-            append();
-        } else if (choice < 85) {
-            renameFile();
-        } else if (choice < 95) {
-            removeFile();
-        } else {
-            renameDirectory();
+    // Works until `stopFd` becomes readable (or a minute has passed), then
+    // writes what it believes it left to `manifest` and exits.
+    [[noreturn]] void run(int stopFd, int readyFd, const fs::path& manifest) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes{1};
+        step();
+        (void)!::write(readyFd, "x", 1);
+        pollfd stop{stopFd, POLLIN, 0};
+        while (::poll(&stop, 1, 0) == 0 && std::chrono::steady_clock::now() < limit) {
+            step();
         }
-    }
-
-    void write(std::ostream& out) const {
+        std::ofstream out(manifest);
         out << "operations " << operations_ << '\n';
         for (const auto& file : files_) {
             out << "file " << file << '\n';
@@ -92,16 +77,49 @@ class WriterLoop {
         for (const auto& entry : lost_) {
             out << "lost " << entry << '\n';
         }
+        out.close();
+        ::_exit(out ? 0 : 1);
     }
 
   private:
-    template <class T>
-    const T& pick(const std::vector<T>& items) {
-        return items[random_() % items.size()];
+    void step() {
+        ++operations_;
+        const unsigned choice = random_() % 100;
+        if (choice < 30 || files_.empty()) {
+            create(directories_[random_() % directories_.size()]);
+        } else if (choice < 40) {
+            if (directories_.size() < 150) {
+                directories_.push_back(fresh(directories_[random_() % directories_.size()], "wd"));
+                create(directories_.back());
+            }
+        } else if (choice < 95) {
+            const std::string path = files_[random_() % files_.size()];
+            if (choice < 70) {
+                const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+                if (fd < 0) {
+                    return lose(path, "append");
+                }
+                (void)!::write(fd, "more\n", 5);
+                ::close(fd);
+            } else if (choice < 85) {
+                const std::string target = fresh(fs::path(path).parent_path(), "r") + ".log";
+                if (::rename(path.c_str(), target.c_str()) != 0) {
+                    return lose(path, "rename");
+                }
+                *std::find(files_.begin(), files_.end(), path) = target;
+            } else if (::unlink(path.c_str()) != 0) {
+                lose(path, "unlink");
+            } else {
+                files_.erase(std::find(files_.begin(), files_.end(), path));
+            }
+        } else if (directories_.size() > fixed_) {
+            renameDirectory(fixed_ + random_() % (directories_.size() - fixed_));
+        }
     }
 
-    std::string freshName(const std::string& directory, const char* stem) {
-        return directory + "/" + stem + std::to_string(seed_) + "-" + std::to_string(next_++);
+    std::string fresh(const fs::path& directory, const char* stem) {
+        return (directory / (stem + std::to_string(seed_) + "-" + std::to_string(next_++)))
+            .string();
     }
 
     void lose(const std::string& path, const char* what) {
@@ -111,11 +129,11 @@ class WriterLoop {
 
     // A purge may remove a directory the moment it is empty: recreate it.
     void create(const std::string& directory) {
-        const std::string path = freshName(directory, "w") + ".log";
+        const std::string path = fresh(directory, "w") + ".log";
         for (int attempt = 0; attempt < 5; ++attempt) {
             const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
             if (fd >= 0) {
-                (void)!::write(fd, "first line\n", 11);
+                (void)!::write(fd, "first\n", 6);
                 ::close(fd);
                 files_.push_back(path);
                 return;
@@ -127,70 +145,25 @@ class WriterLoop {
         }
     }
 
-    void makeDirectory() {
-        if (directories_.size() > 150) {
-            return;
-        }
-        const std::string directory = freshName(pick(directories_), "wd");
-        makeDirectories(directory);
-        directories_.push_back(directory);
-        create(directory);
-    }
-
-    void append() {
-        const std::string path = pick(files_);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
-        if (fd < 0) {
-            lose(path, "append");
-            return;
-        }
-        (void)!::write(fd, "another line\n", 13);
-        ::close(fd);
-    }
-
-    void renameFile() {
-        const std::string path = pick(files_);
-        const std::string target = freshName(fs::path(path).parent_path().string(), "r") + ".log";
-        if (::rename(path.c_str(), target.c_str()) != 0) {
-            lose(path, "rename");
-            return;
-        }
-        *std::find(files_.begin(), files_.end(), path) = target;
-    }
-
-    void removeFile() {
-        const std::string path = pick(files_);
-        if (::unlink(path.c_str()) != 0) {
-            lose(path, "unlink");
-            return;
-        }
-        files_.erase(std::find(files_.begin(), files_.end(), path));
-    }
-
-    // One of the writer's own directories, with all it holds.
-    void renameDirectory() {
-        if (directories_.size() == fixed_) {
-            return;
-        }
-        const std::size_t index = fixed_ + random_() % (directories_.size() - fixed_);
+    // One of the writer's own directories, with all it holds. The tree's own
+    // directories (the first ones) are never renamed.
+    void renameDirectory(std::size_t index) {
         const std::string from = directories_[index];
-        const std::string to = freshName(fs::path(from).parent_path().string(), "rd");
+        const std::string to = fresh(fs::path(from).parent_path(), "rd");
         const bool moved = ::rename(from.c_str(), to.c_str()) == 0;
+        auto move = [&](std::string& path) { path = to + path.substr(from.size()); };
         std::vector<std::string> kept;
         for (auto& directory : directories_) {
-            const bool inside = directory == from || startsWithDirectory(directory, from);
-            if (!inside) {
+            if (directory != from && !isBelow(directory, from)) {
                 kept.push_back(directory);
             } else if (moved) {
-                kept.push_back(to + directory.substr(from.size()));
+                move(kept.emplace_back(directory));
             }
         }
         directories_ = std::move(kept);
-        if (moved) {
-            for (auto& file : files_) {
-                if (startsWithDirectory(file, from)) {
-                    file = to + file.substr(from.size());
-                }
+        for (auto& file : files_) {
+            if (moved && isBelow(file, from)) {
+                move(file);
             }
         }
     }
@@ -198,37 +171,58 @@ class WriterLoop {
     unsigned seed_;
     std::mt19937 random_;
     std::vector<std::string> directories_;
-    std::size_t fixed_;  // the first directories are the tree's, never renamed
+    std::size_t fixed_;
     std::vector<std::string> files_;
     std::vector<std::string> lost_;
     long operations_ = 0;
     unsigned long next_ = 0;
 };
 
-// The writer as a child process: it runs from start() until stop().
-class Writer {
-  public:
-    Writer(unsigned seed, std::vector<std::string> directories, fs::path manifest)
-        : seed_(seed), directories_(std::move(directories)), manifest_(std::move(manifest)) {}
+struct WriterReport {
+    std::vector<std::string> files;
+    std::vector<std::string> lost;
+    long operations = 0;
+};
 
-    ~Writer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
+class ConcurrentWriters : public RunFixture, public ::testing::TestWithParam<unsigned> {
+  protected:
+    ~ConcurrentWriters() override {
+        if (writer_ > 0) {
+            ::kill(writer_, SIGKILL);
+            ::waitpid(writer_, nullptr, 0);
         }
     }
 
-    void start() {
+    // Old files to purge in nested directories, young files that must stay,
+    // empty directories, and an old file outside the purged trees. Returns the
+    // directories the writer starts from.
+    std::vector<std::string> layOut() {
+        std::vector<std::string> directories{installLogs().string()};
+        for (int a = 0; a < 12; ++a) {
+            const std::string top = "suite/logs/a" + std::to_string(a);
+            for (int b = 0; b < 3; ++b) {
+                for (int f = 0; f < 15; ++f) {
+                    tree.file(top + "/b" + std::to_string(b) + "/" + std::to_string(f), kOld);
+                }
+                directories.push_back((tree / top / ("b" + std::to_string(b))).string());
+            }
+            tree.dir("suite/logs/empty" + std::to_string(a) + "/x/y");
+            keep.push_back(tree.file(top + "/keep.log"));
+        }
+        tree.file("suite/bin/old.exe", kOld);
+        return directories;
+    }
+
+    void startWriter(std::vector<std::string> directories) {
         int stop[2];
         int ready[2];
         ASSERT_EQ(::pipe(stop), 0);
         ASSERT_EQ(::pipe(ready), 0);
-        pid_ = ::fork();
-        ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
+        writer_ = ::fork();
+        ASSERT_GE(writer_, 0);
+        if (writer_ == 0) {
             ::close(stop[1]);
-            ::close(ready[0]);
-            run(stop[0], ready[1]);
+            Writer(GetParam(), std::move(directories)).run(stop[0], ready[1], scratch / "manifest");
         }
         ::close(stop[0]);
         ::close(ready[1]);
@@ -238,81 +232,37 @@ class Writer {
         ::close(ready[0]);
     }
 
-    WriterReport stop() {
+    WriterReport stopWriter() {
         ::close(stop_);
         int status = 0;
-        EXPECT_EQ(::waitpid(pid_, &status, 0), pid_);
-        pid_ = -1;
+        EXPECT_EQ(::waitpid(writer_, &status, 0), writer_);
+        writer_ = -1;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         WriterReport report;
-        std::ifstream in(manifest_);
-        for (std::string line; std::getline(in, line);) {
-            if (line.rfind("file ", 0) == 0) {
-                report.files.push_back(line.substr(5));
-            } else if (line.rfind("lost ", 0) == 0) {
-                report.lost.push_back(line.substr(5));
-            } else if (line.rfind("operations ", 0) == 0) {
-                report.operations = std::stol(line.substr(11));
+        std::ifstream in(scratch / "manifest");
+        for (std::string word, rest; in >> word && std::getline(in >> std::ws, rest);) {
+            if (word == "file") {
+                report.files.push_back(rest);
+            } else if (word == "lost") {
+                report.lost.push_back(rest);
+            } else if (word == "operations") {
+                report.operations = std::stol(rest);
             }
         }
         return report;
     }
 
-  private:
-    [[noreturn]] void run(int stopFd, int readyFd) {
-        WriterLoop loop(seed_, directories_);
-        const auto limit = std::chrono::steady_clock::now() + kWriterLimit;
-        loop.step();
-        (void)!::write(readyFd, "x", 1);
-        ::close(readyFd);
-        pollfd stop{stopFd, POLLIN, 0};
-        while (::poll(&stop, 1, 0) == 0 && std::chrono::steady_clock::now() < limit) {
-            loop.step();
-        }
-        std::ofstream out(manifest_);
-        loop.write(out);
-        out.close();
-        ::_exit(out ? 0 : 1);
-    }
-
-    unsigned seed_;
-    std::vector<std::string> directories_;
-    fs::path manifest_;
-    pid_t pid_ = -1;
-    int stop_ = -1;
-};
-
-class ConcurrentWriters : public RunFixture, public ::testing::TestWithParam<unsigned> {
-  protected:
-    // Old files to purge in nested directories, young files that must stay,
-    // empty directories, and the directories the writer starts from.
-    std::vector<std::string> layOut() {
-        std::vector<std::string> directories{installLogs().string()};
-        for (int a = 0; a < 12; ++a) {
-            for (int b = 0; b < 3; ++b) {
-                const std::string directory =
-                    "suite/logs/a" + std::to_string(a) + "/b" + std::to_string(b);
-                for (int f = 0; f < 15; ++f) {
-                    tree.file(directory + "/old" + std::to_string(f) + ".log", kOld);
-                }
-                directories.push_back((tree / directory).string());
-            }
-            tree.dir("suite/logs/empty" + std::to_string(a) + "/x/y");
-            keep.push_back(tree.file("suite/logs/a" + std::to_string(a) + "/keep.log"));
-        }
-        tree.file("suite/bin/old.exe", kOld);
-        return directories;
-    }
-
     std::vector<fs::path> keep;
+    const logreap::test::TempTree scratch;
+
+  private:
+    pid_t writer_ = -1;
+    int stop_ = -1;
 };
 
 TEST_P(ConcurrentWriters, KeepEveryYoungFileAndReportOnlyDocumentedErrors) {
     const logreap::hardening::Deadline deadline(150);
-    const auto directories = layOut();
-    const logreap::test::TempTree scratch;
-    Writer writer(GetParam(), directories, scratch / "manifest");
-    ASSERT_NO_FATAL_FAILURE(writer.start());
+    ASSERT_NO_FATAL_FAILURE(startWriter(layOut()));
 
     const std::regex documented(
         "logreap: error: filesystem error: cannot increment recursive directory iterator: No "
@@ -320,16 +270,16 @@ TEST_P(ConcurrentWriters, KeepEveryYoungFileAndReportOnlyDocumentedErrors) {
     int interrupted = 0;
     for (int i = 0; i < kRunsPerRound; ++i) {
         const auto result = run();
-        interrupted += result.status == 2 ? 1 : 0;
         EXPECT_EQ(result.signal, 0);
         if (result.status == 0) {
             EXPECT_EQ(result.err, "");
         } else {
+            ++interrupted;
             EXPECT_EQ(result.status, 2);
             EXPECT_TRUE(std::regex_match(result.err, documented)) << result.err;
         }
     }
-    const WriterReport report = writer.stop();
+    const WriterReport report = stopWriter();
     RecordProperty("writer_operations", std::to_string(report.operations));
     RecordProperty("interrupted_runs", std::to_string(interrupted));
 
