@@ -7,16 +7,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/Matchers.hpp"
 #include "support/Process.hpp"
 #include "support/SampleConfig.hpp"
 #include "support/TempTree.hpp"
 
+using logreap::test::FullyMatches;
 using logreap::test::inDirectory;
 using logreap::test::runLogreap;
 using logreap::test::SampleConfig;
 using logreap::test::TempTree;
 using ::testing::ElementsAre;
-using ::testing::MatchesRegex;
 
 namespace {
 
@@ -37,7 +38,7 @@ TEST_F(CommandLine, HelpPrintsUsageAndTimeWithoutTouchingAnything) {
         const auto result = runLogreap({help}, inDirectory(work));
         EXPECT_EQ(result.status, 0);
         ASSERT_EQ(result.out.substr(0, kUsage.size()), kUsage);
-        EXPECT_THAT(result.out.substr(kUsage.size()), MatchesRegex(kTotalTime));
+        EXPECT_THAT(result.out.substr(kUsage.size()), FullyMatches(kTotalTime));
         EXPECT_EQ(result.err, "");
     }
     EXPECT_THAT(tree.listing(), ElementsAre("work/"));
@@ -53,7 +54,7 @@ class CommandLineErrors : public CommandLine, public ::testing::WithParamInterfa
 TEST_P(CommandLineErrors, PrintTheTimeThenTheErrorAndTheHint) {
     const auto result = runLogreap(GetParam().args, inDirectory(work));
     EXPECT_EQ(result.status, 1);
-    EXPECT_THAT(result.out, MatchesRegex(kTotalTime));
+    EXPECT_THAT(result.out, FullyMatches(kTotalTime));
     EXPECT_EQ(result.err, "Command line error: " + GetParam().message +
                               "\nRun logreap --help for usage information\n");
 }
@@ -87,7 +88,7 @@ TEST_P(ConfigOption, SelectsTheFile) {
 
     const auto result = runLogreap(GetParam(), inDirectory(work));
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_THAT(result.out, MatchesRegex(kTotalTime));
+    EXPECT_THAT(result.out, FullyMatches(kTotalTime));
     EXPECT_EQ(result.err, "");
 }
 
@@ -113,7 +114,7 @@ TEST_F(CommandLine, DefaultConfigIsFoundFromTheWorkingDirectory) {
 
     const auto elsewhere = runLogreap({}, inDirectory(tree.root()));
     EXPECT_EQ(elsewhere.status, 2);
-    EXPECT_THAT(elsewhere.out, MatchesRegex(kTotalTime));
+    EXPECT_THAT(elsewhere.out, FullyMatches(kTotalTime));
     EXPECT_EQ(elsewhere.err,
               "logreap: error: toml::parse: error opening file \"../config/config.toml\"\n");
 }
