@@ -14,6 +14,7 @@
 #include "support/TempTree.hpp"
 
 namespace fs = std::filesystem;
+using logreap::test::todaysLogFileName;
 using norvane::abap::createLogger;
 using norvane::abap::normalisedDirectory;
 using norvane::abap::publicLogsPath;
@@ -66,11 +67,6 @@ class CreateLogger : public ::testing::Test {
 
     logreap::test::TempTree tree;
 };
-
-std::string todaysLogFileName() {
-    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    return fmt::format("logreap_{:%Y-%m-%d}.log", fmt::localtime(now));
-}
 
 TEST_F(CreateLogger, WritesTheDailyFileAndRegistersItselfAsDefault) {
     const auto logger = createLogger(configWith(std::nullopt));

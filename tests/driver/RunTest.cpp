@@ -20,11 +20,14 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using logreap::test::chownTree;
 using logreap::test::inDirectory;
+using logreap::test::lines;
 using logreap::test::ProcessResult;
 using logreap::test::runLogreap;
 using logreap::test::SampleConfig;
 using logreap::test::TempTree;
+using logreap::test::todaysLogFileName;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
@@ -36,14 +39,6 @@ constexpr auto kOld = 24h * 30;
 const std::string kTimestamp =
     "\\[[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}[+-][0-9]{2}:[0-9]{2}\\]";
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        result.push_back(line);
-    return result;
-}
-
 // Drops the time stamps of console lines: "[info] text".
 std::vector<std::string> consoleMessages(const std::string& out) {
     std::vector<std::string> result;
@@ -53,18 +48,6 @@ std::vector<std::string> consoleMessages(const std::string& out) {
         result.push_back(std::regex_replace(line, std::regex("^" + kTimestamp + " "), ""));
     }
     return result;
-}
-
-std::string todaysLogFileName() {
-    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    return fmt::format("logreap_{:%Y-%m-%d}.log", fmt::localtime(now));
-}
-
-void chownTree(const fs::path& root, unsigned uid) {
-    ASSERT_EQ(::lchown(root.c_str(), uid, uid), 0);
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        ASSERT_EQ(::lchown(entry.path().c_str(), uid, uid), 0) << entry.path();
-    }
 }
 
 class Run : public ::testing::Test {

@@ -70,31 +70,6 @@ Deadline::~Deadline() {
     ::alarm(0);
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        result.push_back(line);
-    }
-    return result;
-}
-
-std::string todaysLogFileName() {
-    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    return fmt::format("logreap_{:%Y-%m-%d}.log", fmt::localtime(now));
-}
-
-void chownTree(const fs::path& root, unsigned uid) {
-    if (::lchown(root.c_str(), uid, uid) != 0) {
-        fail("lchown " + root.string());
-    }
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (::lchown(entry.path().c_str(), uid, uid) != 0) {
-            fail("lchown " + entry.path().string());
-        }
-    }
-}
-
 void removeTree(const fs::path& root) {
     ::chmod(root.c_str(), 0700);
     const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);

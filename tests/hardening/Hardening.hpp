@@ -27,12 +27,9 @@ class Deadline {
     Deadline& operator=(const Deadline&) = delete;
 };
 
-std::vector<std::string> lines(const std::string& text);
-
-std::string todaysLogFileName();
-
-// Hands the tree, links included, to `uid`.
-void chownTree(const std::filesystem::path& root, unsigned uid);
+using test::chownTree;
+using test::lines;
+using test::todaysLogFileName;
 
 // Removes a tree of any depth, also one whose paths exceed PATH_MAX.
 void removeTree(const std::filesystem::path& root);

@@ -84,6 +84,18 @@ ProcessResult runLogreap(const std::vector<std::string>& args, const ProcessOpti
     return runProgram(LOGREAP_BINARY, args, options);
 }
 
+void chownTree(const fs::path& root, unsigned uid) {
+    const auto give = [uid](const fs::path& path) {
+        if (::lchown(path.c_str(), uid, uid) != 0) {
+            throw std::system_error(errno, std::generic_category(), "lchown " + path.string());
+        }
+    };
+    give(root);
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        give(entry.path());
+    }
+}
+
 unsigned unprivilegedUid() {
     return 65534;
 }  // nobody

@@ -6,6 +6,9 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <fmt/chrono.h>
+#include <fmt/format.h>
+
 #include "support/UniqueDirectory.hpp"
 
 namespace fs = std::filesystem;
@@ -57,6 +60,20 @@ std::vector<std::string> TempTree::listing() const {
 
 void setAge(const fs::path& path, std::chrono::hours age) {
     fs::last_write_time(path, fs::file_time_type::clock::now() - age);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+std::string todaysLogFileName() {
+    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    return fmt::format("logreap_{:%Y-%m-%d}.log", fmt::localtime(now));
 }
 
 std::string readFile(const fs::path& path) {

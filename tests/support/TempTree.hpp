@@ -39,6 +39,12 @@ class TempTree {
 void setAge(const std::filesystem::path& path, std::chrono::hours age);
 
 std::string readFile(const std::filesystem::path& path);
+
+// The lines of a text, without their line ends.
+std::vector<std::string> lines(const std::string& text);
+
+// The name of today's log file, logreap_YYYY-MM-DD.log (local date).
+std::string todaysLogFileName();
 void writeFile(const std::filesystem::path& path, const std::string& content);
 
 }  // namespace logreap::test
