@@ -236,7 +236,7 @@ void BM_DepthSort(benchmark::State& state) {
     std::vector<norvane::abap::CollectedDirectory> pristine;
     pristine.reserve(paths.size());
     for (const auto& path : paths) {
-        pristine.push_back({depthKey(path), path.native()});
+        pristine.push_back({static_cast<std::size_t>(depthKey(path)), path.native()});
     }
     std::vector<norvane::abap::CollectedDirectory> list;
     for (auto _ : state) {

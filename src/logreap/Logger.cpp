@@ -6,11 +6,23 @@
 #include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#ifdef _WIN32
+#include <spdlog/sinks/wincolor_sink.h>
+#else
+#include <spdlog/sinks/ansicolor_sink.h>
+#endif
+
 #include "LogPaths.hpp"
-#include "Platform.hpp"
 
 namespace norvane::abap {
 namespace {
+
+// The coloured console sink, guarded by the library's console mutex.
+#ifdef _WIN32
+using ConsoleSink = spdlog::sinks::wincolor_stdout_sink_mt;
+#else
+using ConsoleSink = spdlog::sinks::ansicolor_stdout_sink_mt;
+#endif
 
 constexpr const char* kFilePattern = "[%Y-%m-%d %T.%e%z] [%l] [thread %t] [%@] %v";
 constexpr const char* kConsolePattern = "%^[%Y-%m-%d %T.%e%z] [%l]%$ %v";
@@ -20,7 +32,7 @@ std::string levelNameOf(spdlog::level::level_enum level) {
 }
 
 void addConsoleSink(spdlog::logger& logger, const std::string& levelName) {
-    auto console = std::make_shared<platform::ConsoleSink>(spdlog::color_mode::automatic);
+    auto console = std::make_shared<ConsoleSink>(spdlog::color_mode::automatic);
     console->set_level(spdlog::level::from_str(levelName));
     console->set_pattern(kConsolePattern);
     logger.sinks().push_back(std::move(console));

@@ -1,24 +1,11 @@
 #pragma once
 
-// What differs between the Windows build and the others, in one place.
+// How paths differ between the Windows build and the others.
 
 #include <algorithm>
 #include <filesystem>
 
-#ifdef _WIN32
-#include <spdlog/sinks/wincolor_sink.h>
-#else
-#include <spdlog/sinks/ansicolor_sink.h>
-#endif
-
 namespace norvane::abap::platform {
-
-#ifdef _WIN32
-// The coloured console sink, guarded by the library's console mutex.
-using ConsoleSink = spdlog::sinks::wincolor_stdout_sink_mt;
-#else
-using ConsoleSink = spdlog::sinks::ansicolor_stdout_sink_mt;
-#endif
 
 // The lexically normal form. On Windows a UNC path (\\server\share\...) keeps
 // its leading double separator: the runtime's normalisation merges it into one,

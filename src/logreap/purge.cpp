@@ -1,17 +1,19 @@
 #include "purge.hpp"
 
 #include <algorithm>
-#include <iterator>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/spdlog.h>
 
 #include "DisplayText.hpp"
+#include "FileTree.hpp"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::system_clock;
@@ -19,10 +21,18 @@ using Clock = std::chrono::system_clock;
 namespace norvane::abap {
 namespace {
 
+using filetree::Directory;
+using filetree::Listed;
+using filetree::ListedEntry;
+using filetree::NativeName;
+using filetree::Type;
+using NativeString = fs::path::string_type;
+
 constexpr const char* kLoggerName = "logreap";
+constexpr auto kSeparator = fs::path::preferred_separator;
 
 // The registered logger, or one without sinks so that a purge without a logger
-// still does its work (and evaluates its messages) but writes nowhere.
+// still does its work but writes nowhere.
 std::shared_ptr<spdlog::logger> purgeLogger() {
     if (auto logger = spdlog::get(kLoggerName)) {
         return logger;
@@ -30,73 +40,132 @@ std::shared_ptr<spdlog::logger> purgeLogger() {
     return std::make_shared<spdlog::logger>(kLoggerName);
 }
 
+// An entry's path as messages show it: the purge directory as given, then the
+// names beneath it.
+std::string shownPath(const fs::path& directory, const NativeString& relative) {
+    return displayText((directory / relative).string());
+}
+
 // The file that the logger's daily sink is writing now, if it has one. Removing
 // it would send the rest of the run's messages to an unlinked file.
-fs::path currentLogFile(const spdlog::logger& logger) {
-    for (const auto& sink : logger.sinks()) {
-        if (auto daily = std::dynamic_pointer_cast<spdlog::sinks::daily_file_sink_mt>(sink)) {
-            return fs::path(daily->filename());
+class OwnLogFile {
+  public:
+    explicit OwnLogFile(const spdlog::logger& logger) {
+        for (const auto& sink : logger.sinks()) {
+            if (auto daily = std::dynamic_pointer_cast<spdlog::sinks::daily_file_sink_mt>(sink)) {
+                const fs::path file(daily->filename());
+                name_ = file.filename().native();
+                identity_ = filetree::identityOf(file);
+                return;
+            }
         }
     }
-    return {};
-}
 
-bool isSameFile(const fs::path& candidate, const fs::path& logFile) {
-    if (logFile.empty() || candidate.filename() != logFile.filename()) {
-        return false;
+    // Names are compared first: only a file of the same name is looked at again.
+    bool is(const Directory& parent, NativeName name) const {
+        return identity_ && name == name_ && parent.identity(name) == identity_;
     }
-    std::error_code ignored;
-    return fs::equivalent(candidate, logFile, ignored);
+
+  private:
+    NativeString name_;
+    std::optional<filetree::FileIdentity> identity_;
+};
+
+[[noreturn]] void throwIncrementError(const std::error_code& ec) {
+    throw fs::filesystem_error("cannot increment recursive directory iterator", ec);
 }
 
-bool isOlderRegularFile(const fs::directory_entry& entry, Clock::time_point cutoff) {
+// Walks the tree beneath `root` depth first, in the order of each listing,
+// every subdirectory right after its own entry. `visit` gets the listing's
+// directory, the entry, its path relative to the root and its depth (1 for the
+// root's entries). Only real directories are descended into, each opened
+// relative to its parent, so one descriptor is held per level.
+template <class Visit>
+void walkTree(Directory& root, Visit&& visit) {
+    struct Level {
+        Directory directory;
+        std::size_t pathLength;
+    };
+    std::vector<Level> levels;
+    NativeString relative;
+    ListedEntry entry;
     std::error_code ec;
-    const auto written = fs::last_write_time(entry.path(), ec);
-    if (ec) {
-        return false;  // no readable time (a broken link, access denied): passed over
+    for (;;) {
+        Directory& current = levels.empty() ? root : levels.back().directory;
+        relative.resize(levels.empty() ? 0 : levels.back().pathLength);
+        if (!current.next(entry, ec)) {
+            if (ec) {
+                throwIncrementError(ec);
+            }
+            if (levels.empty()) {
+                return;
+            }
+            levels.pop_back();
+            continue;
+        }
+        if (!relative.empty()) {
+            relative += kSeparator;
+        }
+        relative.append(entry.name);
+        visit(std::as_const(current), entry, std::as_const(relative), levels.size() + 1);
+        if (entry.kind == Listed::directory) {
+            Directory child = current.openChild(entry.name, ec);
+            if (ec) {
+                throwIncrementError(ec);
+            }
+            if (child) {
+                levels.push_back({std::move(child), relative.size()});
+            }
+        }
     }
-    const auto writtenSys = fs::file_time_type::clock::to_sys(written);
-    // Absent entries (vanished meanwhile) read as not_found and are passed over.
-    return fs::is_regular_file(fs::status(entry.path())) && writtenSys < cutoff;
 }
 
 void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff, spdlog::logger& logger) {
-    const fs::path ownLogFile = currentLogFile(logger);
-    for (fs::recursive_directory_iterator it(directory), end; it != end; ++it) {
-        if (!isOlderRegularFile(*it, cutoff)) {
-            continue;
-        }
-        SPDLOG_LOGGER_DEBUG(&logger, "Deleting log file: {}", displayText(it->path().string()));
-        if (!isSameFile(it->path(), ownLogFile)) {
-            std::error_code disregarded;
-            fs::remove(it->path(), disregarded);
-        }
+    std::error_code ec;
+    Directory root = Directory::open(directory, ec);
+    if (ec) {
+        throw fs::filesystem_error("recursive directory iterator cannot open directory", directory,
+                                   ec);
     }
+    const OwnLogFile ownLogFile(logger);
+    walkTree(root, [&](const Directory& parent, const ListedEntry& entry,
+                       const NativeString& relative, std::size_t) {
+        std::error_code statusError;
+        const auto status = parent.status(entry.name, statusError);
+        // No readable status (gone, a broken link, access denied): passed over.
+        if (statusError || status.type != Type::regular || !(status.lastWrite < cutoff)) {
+            return;
+        }
+        if (logger.should_log(spdlog::level::debug)) {
+            SPDLOG_LOGGER_DEBUG(&logger, "Deleting log file: {}", shownPath(directory, relative));
+        }
+        if (!ownLogFile.is(parent, entry.name)) {
+            (void)parent.removeFile(entry.name);  // its outcome is disregarded
+        }
+    });
 }
 
-// A directory is kept as its path's text: a path object also holds each of its
-// elements as a path of its own, several times the size of the text for a deep
-// directory, and this list is all the memory that a large tree costs the purge.
+// A directory is kept as its relative path's text: that list is all the memory
+// that a large tree costs the purge.
 struct CollectedDirectory {
-    std::ptrdiff_t depth;  // elements of the path, as path iteration yields them
-    fs::path::string_type path;
+    std::size_t depth;
+    NativeString relative;
 };
 
-// Every subdirectory (by status, so links to directories too); a tree that
-// cannot be opened a second time yields none.
-std::vector<CollectedDirectory> collectDirectories(const fs::path& directory) {
+// Every subdirectory (by status, so links to directories too).
+std::vector<CollectedDirectory> collectDirectories(const fs::path& directory, Directory& root) {
     std::vector<CollectedDirectory> directories;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(directory, ec);
-    if (ec) {
-        return directories;
-    }
-    for (const fs::recursive_directory_iterator end; it != end; ++it) {
-        if (fs::is_directory(fs::status(it->path()))) {
-            const auto& path = it->path();
-            directories.push_back({std::distance(path.begin(), path.end()), path.native()});
+    walkTree(root, [&](const Directory& parent, const ListedEntry& entry,
+                       const NativeString& relative, std::size_t depth) {
+        std::error_code ec;
+        const auto status = parent.status(entry.name, ec);
+        if (ec) {
+            throw fs::filesystem_error("status", directory / relative, ec);
         }
-    }
+        if (status.type == Type::directory) {
+            directories.push_back({depth, relative});
+        }
+    });
     return directories;
 }
 
@@ -106,19 +175,87 @@ void sortDeepestFirst(std::vector<CollectedDirectory>& directories) {
               [](const auto& a, const auto& b) { return a.depth > b.depth; });
 }
 
+// The directories from the purge directory down to the parent of the directory
+// being removed, each opened relative to the one above without following a
+// link. Kept from one removal to the next: the deepest-first order makes
+// neighbours share most of the way.
+class WayDown {
+  public:
+    explicit WayDown(const Directory& root) : root_(root) {}
+
+    // The parent directory of `relative`, or null when the way is gone (`ec`
+    // clear: the directory is gone too) or blocked by a link or a file.
+    const Directory* parentOf(NativeName relative, std::error_code& ec) {
+        ec.clear();
+        const auto split = relative.rfind(kSeparator);
+        const NativeName way = split == NativeName::npos ? NativeName() : relative.substr(0, split);
+        std::size_t kept = 0;
+        std::size_t at = 0;
+        while (kept < steps_.size() && at < way.size()) {
+            const auto end = std::min(way.find(kSeparator, at), way.size());
+            if (way.substr(at, end - at) != steps_[kept].name) {
+                break;
+            }
+            ++kept;
+            at = end + 1;
+        }
+        steps_.resize(kept);
+        while (at < way.size()) {
+            const auto end = std::min(way.find(kSeparator, at), way.size());
+            const NativeName name = way.substr(at, end - at);
+            Directory next = current().openChild(name, ec);
+            if (!next) {
+                if (!ec) {
+                    ec = std::make_error_code(std::errc::not_a_directory);
+                } else if (filetree::isGone(ec)) {
+                    ec.clear();
+                }
+                return nullptr;
+            }
+            steps_.push_back({NativeString(name), std::move(next)});
+            at = end + 1;
+        }
+        return &current();
+    }
+
+  private:
+    struct Step {
+        NativeString name;
+        Directory directory;
+    };
+    const Directory& current() const { return steps_.empty() ? root_ : steps_.back().directory; }
+
+    const Directory& root_;
+    std::vector<Step> steps_;
+};
+
+std::error_code removeCollected(WayDown& way, const NativeString& relative) {
+    std::error_code ec;
+    const Directory* parent = way.parentOf(relative, ec);
+    if (parent == nullptr) {
+        return ec;
+    }
+    const auto split = relative.rfind(kSeparator);
+    return parent->removeDirectory(
+        NativeName(relative).substr(split == NativeString::npos ? 0 : split + 1));
+}
+
 // Removal refuses a directory that still holds entries; that refusal is the
 // emptiness test.
-void removeEmptyDirectories(const std::vector<CollectedDirectory>& directories,
+void removeEmptyDirectories(const fs::path& directory, const Directory& root,
+                            const std::vector<CollectedDirectory>& directories,
                             spdlog::logger& logger) {
-    for (const auto& directory : directories) {
-        const fs::path path(directory.path);
-        SPDLOG_LOGGER_DEBUG(&logger, "Trying to remove directory '{}' if empty.",
-                            displayText(path.string()));
-        std::error_code ec;
-        fs::remove(path, ec);
-        if (!ec) {
+    const bool logging = logger.should_log(spdlog::level::debug);
+    WayDown way(root);
+    for (const auto& collected : directories) {
+        if (logging) {
+            SPDLOG_LOGGER_DEBUG(&logger, "Trying to remove directory '{}' if empty.",
+                                shownPath(directory, collected.relative));
+        }
+        const std::error_code ec = removeCollected(way, collected.relative);
+        if (!ec && logging) {
             SPDLOG_LOGGER_DEBUG(&logger, "Successfully removed directory: '{}'",
-                                displayText(path.string()));
+                                shownPath(directory, collected.relative));
         }
     }
 }
@@ -154,13 +291,24 @@ Clock::time_point purgeCutoff(Clock::time_point now, std::int32_t retentionDays)
 void deleteLogFiles(const fs::path& directory, Clock::time_point cutoff) {
     const auto logger = purgeLogger();
     deleteOldFiles(directory, cutoff, *logger);
-    auto directories = collectDirectories(directory);
+    // A tree that cannot be opened a second time has no directory removed.
+    std::error_code ec;
+    Directory root = Directory::open(directory, ec);
+    if (ec) {
+        return;
+    }
+    auto directories = collectDirectories(directory, root);
     sortDeepestFirst(directories);
-    removeEmptyDirectories(directories, *logger);
+    removeEmptyDirectories(directory, root, directories, *logger);
 }
 
 void pruneLogDirectory(const fs::path& directory, std::int32_t retentionDays) {
-    if (!fs::is_directory(fs::status(directory))) {
+    std::error_code ec;
+    const auto status = filetree::statusOf(directory, ec);
+    if (ec) {
+        throw fs::filesystem_error("status", directory, ec);
+    }
+    if (status.type != Type::directory) {
         return;
     }
     deleteLogFiles(directory, purgeCutoff(Clock::now(), retentionDays));
