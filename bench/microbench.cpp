@@ -21,13 +21,13 @@
 
 #include "config/config.hpp"
 
-// The sort and its list entry are internal to the purge. Compiling the purge's
-// source into this file measures the code that the tool runs, not a copy of it.
-#include "purge.cpp"
+// The purge's own sort and list entry, linked from the purge library.
+#include "PurgeDetail.hpp"
 
 namespace {
 
 namespace cfg = norvane::abap::config;
+namespace fs = std::filesystem;
 
 // Every table that the suite's loader reads, with a few entries in each array,
 // so that the document is complete whichever tables the loader requires.
@@ -233,17 +233,17 @@ void BM_DepthKeys(benchmark::State& state) {
 // The purge's sort of the collected list, keys already in the entries.
 void BM_DepthSort(benchmark::State& state) {
     const auto& paths = directoryPaths(static_cast<std::size_t>(state.range(0)));
-    std::vector<norvane::abap::CollectedDirectory> pristine;
+    std::vector<norvane::abap::detail::CollectedDirectory> pristine;
     pristine.reserve(paths.size());
     for (const auto& path : paths) {
         pristine.push_back({static_cast<std::size_t>(depthKey(path)), path.native()});
     }
-    std::vector<norvane::abap::CollectedDirectory> list;
+    std::vector<norvane::abap::detail::CollectedDirectory> list;
     for (auto _ : state) {
         state.PauseTiming();
         list = pristine;
         state.ResumeTiming();
-        norvane::abap::sortDeepestFirst(list);
+        norvane::abap::detail::sortDeepestFirst(list);
         benchmark::ClobberMemory();
     }
     if (!std::is_sorted(list.begin(), list.end(),

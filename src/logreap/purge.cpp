@@ -14,6 +14,7 @@
 
 #include "DisplayText.hpp"
 #include "FileTree.hpp"
+#include "PurgeDetail.hpp"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::system_clock;
@@ -21,6 +22,7 @@ using Clock = std::chrono::system_clock;
 namespace norvane::abap {
 namespace {
 
+using detail::CollectedDirectory;
 using filetree::Directory;
 using filetree::Listed;
 using filetree::ListedEntry;
@@ -145,14 +147,6 @@ void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff, spdlog:
     });
 }
 
-// A directory is kept as its relative path's text: that list is all the memory
-// that a large tree costs the purge.
-struct CollectedDirectory {
-    std::size_t depth;
-    NativeString relative;
-};
-
-// Every subdirectory (by status, so links to directories too).
 std::vector<CollectedDirectory> collectDirectories(const fs::path& directory, Directory& root) {
     std::vector<CollectedDirectory> directories;
     walkTree(root, [&](const Directory& parent, const ListedEntry& entry,
@@ -167,12 +161,6 @@ std::vector<CollectedDirectory> collectDirectories(const fs::path& directory, Di
         }
     });
     return directories;
-}
-
-// Deepest first, so that each parent comes after everything it contains.
-void sortDeepestFirst(std::vector<CollectedDirectory>& directories) {
-    std::sort(directories.begin(), directories.end(),
-              [](const auto& a, const auto& b) { return a.depth > b.depth; });
 }
 
 // The directories from the purge directory down to the parent of the directory
@@ -262,6 +250,12 @@ void removeEmptyDirectories(const fs::path& directory, const Directory& root,
 
 }  // namespace
 
+void detail::sortDeepestFirst(std::vector<CollectedDirectory>& directories) {
+    std::sort(directories.begin(), directories.end(), [](const auto& a, const auto& b) {
+        return a.depth != b.depth ? a.depth > b.depth : a.relative < b.relative;
+    });
+}
+
 Clock::time_point purgeCutoff(Clock::time_point now, std::int32_t retentionDays) {
     using Rep = Clock::rep;
     constexpr Rep kMin = std::numeric_limits<Rep>::min();
@@ -298,7 +292,7 @@ void deleteLogFiles(const fs::path& directory, Clock::time_point cutoff) {
         return;
     }
     auto directories = collectDirectories(directory, root);
-    sortDeepestFirst(directories);
+    detail::sortDeepestFirst(directories);
     removeEmptyDirectories(directory, root, directories, *logger);
 }
 
