@@ -12,6 +12,7 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 namespace norvane::abap::filetree {
 
@@ -50,9 +51,14 @@ struct FileIdentity {
 class Directory {
   public:
     Directory() = default;
-    ~Directory();
-    Directory(Directory&& other) noexcept;
-    Directory& operator=(Directory&& other) noexcept;
+    ~Directory() { release(handle_); }
+    Directory(Directory&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    Directory& operator=(Directory&& other) noexcept {
+        if (this != &other) {
+            release(std::exchange(handle_, std::exchange(other.handle_, nullptr)));
+        }
+        return *this;
+    }
     Directory(const Directory&) = delete;
     Directory& operator=(const Directory&) = delete;
 
@@ -86,8 +92,9 @@ class Directory {
     std::error_code removeDirectory(NativeName name) const;
 
   private:
-    struct Handle;
+    struct Handle;  // the platform's, closed by its destructor
     explicit Directory(Handle* handle) noexcept : handle_(handle) {}
+    static void release(Handle* handle) noexcept;
     Handle* handle_ = nullptr;
 };
 

@@ -116,21 +116,8 @@ struct Directory::Handle {
     Handle& operator=(const Handle&) = delete;
 };
 
-Directory::~Directory() {
-    delete handle_;
-}
-
-Directory::Directory(Directory&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = nullptr;
-}
-
-Directory& Directory::operator=(Directory&& other) noexcept {
-    if (this != &other) {
-        delete handle_;
-        handle_ = other.handle_;
-        other.handle_ = nullptr;
-    }
-    return *this;
+void Directory::release(Handle* handle) noexcept {
+    delete handle;
 }
 
 Directory Directory::open(const std::filesystem::path& path, std::error_code& ec) {
