@@ -147,9 +147,11 @@ class WindowsRun : public ::testing::Test {
         removeTree(extended(tree.root()));
     }
 
-    ProcessResult run() {
+    // The user-data folder as configured; a relative one is taken from the
+    // working directory, tree/work.
+    ProcessResult run(const std::string& userdata = {}) {
         SampleConfig config;
-        config.userdata = generic + "/data/";
+        config.userdata = userdata.empty() ? generic + "/data/" : userdata;
         config.install = native + "\\suite\\bin\\..\\";
         config.logging = "level = \"debug\"\nconsolelevel = \"debug\"\n";
         writeConfig(tree / "config.toml", config);
@@ -245,11 +247,15 @@ TEST_F(WindowsRun, DirectoryLinksAtAnyDepthLeaveTheirTargetsAlone) {
     EXPECT_TRUE(present(tree / "data/public/Logs/sub/new.log"));
 }
 
-// Twelve folders of thirty characters take the old file far beyond MAX_PATH;
-// the messages show the path as written, without the \\?\ prefix.
-TEST_F(WindowsRun, PurgesBeyondMaxPath) {
+// Twelve folders of thirty characters take the old file far beyond MAX_PATH,
+// below a user-data folder given as a full path or relative to the working
+// directory; the messages show the path as configured, without the \\?\ prefix.
+class WindowsRunDeep : public WindowsRun, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(WindowsRunDeep, PurgesBeyondMaxPath) {
+    const bool relative = GetParam();
     fs::path deep = "data/public/Logs";
-    std::string shown = userLogs;
+    std::string shown = relative ? "..\\data\\public\\Logs" : userLogs;
     for (int level = 10; level < 22; ++level) {
         const std::string name = "nested-folder-of-level-" + std::to_string(level) + "-logs";
         deep /= name;
@@ -259,13 +265,16 @@ TEST_F(WindowsRun, PurgesBeyondMaxPath) {
     makeFile(tree / deep / "old.log", kMonth);
     makeFile(tree / deep / "new.log");
 
-    const auto result = run();
+    const auto result = run(relative ? "../data" : "");
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_THAT(result.out, HasSubstr("Deleting log file: " + shown + "\\old.log\n"));
     EXPECT_THAT(result.out, Not(HasSubstr("\\\\?\\")));
     EXPECT_FALSE(present(tree / deep / "old.log"));
     EXPECT_TRUE(present(tree / deep / "new.log"));
 }
+
+INSTANTIATE_TEST_SUITE_P(UserData, WindowsRunDeep, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Relative" : "Full"; });
 
 // Names beyond ASCII, an emoji (a surrogate pair in UTF-16) included, in
 // either tree: purged, and written as UTF-8 to the console and the log file.
