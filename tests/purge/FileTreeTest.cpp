@@ -1,5 +1,5 @@
-// The file-tree layer's removals, where a whole run cannot show them: what
-// stands under a collected directory's name by the time it is removed.
+// The file-tree layer's openings and removals, where a whole run cannot show
+// them: what stands under a listed directory's name by the time it is used.
 
 #include <filesystem>
 #include <system_error>
@@ -51,6 +51,22 @@ TEST_F(FileTreeRemoval, LeavesAFileInADirectorysPlace) {
     std::error_code ec;
     EXPECT_FALSE(logs.openChild(fs::path("was-a-directory").native(), ec));
     EXPECT_FALSE(ec) << "a file is not walked into, and that is no error";
+}
+
+// A link put where a directory was listed is neither entered nor followed by
+// the removal: the link goes, its target stays.
+TEST_F(FileTreeRemoval, NeverEntersOrFollowsALinkInADirectorysPlace) {
+    tree.file("outside/old.log");
+    std::error_code ec;
+    fs::create_directory_symlink(tree / "outside", tree / "logs/swapped", ec);
+    if (ec) {
+        GTEST_SKIP() << "links cannot be created here (Wine): " << ec.message();
+    }
+    EXPECT_FALSE(logs.openChild(fs::path("swapped").native(), ec));
+    EXPECT_FALSE(ec) << "a link is not walked into, and that is no error";
+    EXPECT_FALSE(logs.removeDirectory(fs::path("swapped").native()));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(tree / "logs/swapped")));
+    EXPECT_TRUE(fs::exists(tree / "outside/old.log"));
 }
 
 }  // namespace
