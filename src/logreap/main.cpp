@@ -114,9 +114,12 @@ int main(int argc, char** argv) {
     try {
         return norvane::abap::run(argc, argv, options);
     } catch (const std::exception& error) {
+        std::fflush(stdout);  // the time first, as on a command-line error
         fmt::print(stderr, "logreap: error: {}\n", error.what());
+        return 2;
     } catch (...) {
+        std::fflush(stdout);
         fmt::print(stderr, "logreap: error: unknown error\n");
+        return 2;
     }
-    return 2;
 }

@@ -44,6 +44,19 @@ TEST_F(CommandLine, HelpPrintsUsageAndTimeWithoutTouchingAnything) {
     EXPECT_THAT(tree.listing(), ElementsAre("work/"));
 }
 
+// On one stream for both, as a terminal or a scheduler's log shows them, the
+// time comes before the error whichever way the run fails.
+TEST_F(CommandLine, TimeComesBeforeTheErrorOnOneStream) {
+    auto options = inDirectory(work);
+    options.errorsToOutput = true;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"-c", "missing.toml"}}) {
+        const auto result = runLogreap(args, options);
+        EXPECT_THAT(result.out,
+                    FullyMatches(kTotalTime + "(Command line error|logreap: error): [\\s\\S]*"));
+    }
+}
+
 struct ErrorCase {
     std::vector<std::string> args;
     std::string message;

@@ -52,7 +52,7 @@ ProcessResult runProgram(const fs::path& program, const std::vector<std::string>
             failInChild("open");
         ::dup2(in, 0);
         ::dup2(out, 1);
-        ::dup2(err, 2);
+        ::dup2(options.errorsToOutput ? out : err, 2);
         if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
             failInChild("chdir");
         }

@@ -19,6 +19,8 @@ struct ProcessResult {
 struct ProcessOptions {
     std::filesystem::path workingDirectory;  // empty: the test's own
     std::optional<unsigned> uid;             // run as this user (and group), dropping root
+    bool errorsToOutput =
+        false;  // standard error into standard output's file, as a terminal shows both
 };
 
 inline ProcessOptions inDirectory(const std::filesystem::path& directory,

@@ -101,7 +101,7 @@ ProcessResult runProgram(const fs::path& program, const std::vector<std::string>
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = in.get();
         startup.hStdOutput = out.get();
-        startup.hStdError = err.get();
+        startup.hStdError = options.errorsToOutput ? out.get() : err.get();
         PROCESS_INFORMATION process{};
         const wchar_t* directory =
             options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str();
