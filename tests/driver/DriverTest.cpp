@@ -29,6 +29,10 @@ struct PathCase {
 class PublicLogsPath : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(PublicLogsPath, IsTheNormalisedBaseWithPublicLogs) {
+#ifdef _WIN32
+    GTEST_SKIP() << "these cases take '\\' for an ordinary character of a name, as outside "
+                    "Windows; tests/windows checks the Windows rule";
+#endif
     EXPECT_EQ(publicLogsPath(GetParam().configured).string(), GetParam().publicLogs);
 }
 

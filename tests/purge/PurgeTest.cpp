@@ -65,6 +65,15 @@ class Purge : public ::testing::Test {
         return lines;
     }
 
+    // Wine cannot create links; tests/windows runs its link cases on links
+    // that the host made.
+    bool linksCanBeMade() const {
+        std::error_code ec;
+        fs::create_directory_symlink(tree.root(), tree / "probe-link", ec);
+        fs::remove(tree / "probe-link");
+        return !ec;
+    }
+
     TempTree tree;
     fs::path logs = tree.dir("logs");
 
@@ -145,6 +154,9 @@ TEST_F(Purge, NegativePeriodTakesEveryRegularFile) {
 }
 
 TEST_F(Purge, LinksAreNeverFollowedOutOfTheTree) {
+    if (!linksCanBeMade()) {
+        GTEST_SKIP() << "symbolic links cannot be created here";
+    }
     const auto outsideFile = tree.file("outside/old.log", kOld);
     const auto outsideDir = tree.dir("outside/dir");
     tree.file("outside/dir/old.log", kOld);
@@ -164,6 +176,9 @@ TEST_F(Purge, LinksAreNeverFollowedOutOfTheTree) {
 }
 
 TEST_F(Purge, DirectoryGivenAsALinkIsPurgedThroughIt) {
+    if (!linksCanBeMade()) {
+        GTEST_SKIP() << "symbolic links cannot be created here";
+    }
     tree.file("logs/old.log", kOld);
     tree.dir("logs/empty");
     const auto link = tree / "link";
