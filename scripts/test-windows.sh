@@ -14,5 +14,16 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null || fail "x86_64-w64-mingw32-g
 [ -x /usr/lib/wine/wine64 ] || fail "Wine's 64-bit loader /usr/lib/wine/wine64 not found"
 
 cmake --preset windows >/dev/null
+
+# One Wine server for the whole leg, in the build's own prefix, started and
+# booted before the build runs the test programs to list their tests: otherwise
+# each program may have to start one, and a program that meets a server on its
+# way out fails ("wine client error: recvmsg: Connection reset by peer").
+export WINEPREFIX="$root/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$WINEPREFIX"
+/usr/lib/wine/wineserver -p
+trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+/usr/lib/wine/wine64 wineboot >/dev/null 2>&1 || fail "Wine could not start in $WINEPREFIX"
+
 cmake --build --preset windows
 ctest --preset windows -j "$(nproc)"
