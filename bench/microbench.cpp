@@ -17,12 +17,10 @@
 #include <utility>
 #include <vector>
 
-#include <toml.hpp>
-
-#include "config/config.hpp"
+#include "config/ConfigLoader.hpp"
 
 // The purge's own sort and list entry, linked from the purge library.
-#include "PurgeDetail.hpp"
+#include "detail/PurgeDetail.hpp"
 
 namespace {
 

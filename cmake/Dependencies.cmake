@@ -1,57 +1,51 @@
-# toml11 4, fmt 11 and spdlog 1.15+ (built for fmt 11), all header-only, and
-# Boost.Program_options. Sufficient system packages are used as they are;
-# otherwise the headers that scripts/setup-deps.sh unpacked into .deps/include.
+# The libraries, as the setup scripts provide them:
+# - toml11 4.4.0, header-only, from .deps/include (logreap::toml). Only
+#   config/TomlDocument.hpp includes it, with the project's corrections;
+# - fmt 11 and spdlog 1.15+, static libraries with their CMake package files in
+#   .deps/linux, or .deps/mingw for the Windows cross build (logreap::logging);
+# - Boost.Program_options: Debian's package, or compiled from Debian's sources
+#   for the cross build (cmake/WindowsCross.cmake).
 
 set(LOGREAP_DEPS_INCLUDE "${PROJECT_SOURCE_DIR}/.deps/include" CACHE PATH
-    "Headers of toml11, fmt and spdlog fetched by scripts/setup-deps.sh")
-
-function(logreap_header_version out header regex)
-  file(STRINGS "${header}" line REGEX "${regex}")
-  string(REGEX REPLACE ".*${regex}.*" "\\1" value "${line}")
-  set(${out} "${value}" PARENT_SCOPE)
-endfunction()
-
-# Finds the directory holding `probe` among the fetched headers and the system's.
-function(logreap_find_headers out probe)
-  find_path(dir "${probe}" PATHS "${LOGREAP_DEPS_INCLUDE}" NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-  if(NOT dir AND NOT CMAKE_CROSSCOMPILING)
-    find_path(dir "${probe}")
-  endif()
-  if(NOT dir)
-    message(FATAL_ERROR "${probe} not found: run scripts/setup-deps.sh first")
-  endif()
-  set(${out} "${dir}" PARENT_SCOPE)
-  unset(dir CACHE)
-endfunction()
-
-logreap_find_headers(TOML11_DIR toml11/version.hpp)
-logreap_find_headers(FMT_DIR fmt/base.h)
-logreap_find_headers(SPDLOG_DIR spdlog/version.h)
-
-logreap_header_version(toml_major "${TOML11_DIR}/toml11/version.hpp" "#define TOML11_VERSION_MAJOR ([0-9]+)")
-logreap_header_version(fmt_version "${FMT_DIR}/fmt/base.h" "#define FMT_VERSION ([0-9]+)")
-logreap_header_version(spdlog_major "${SPDLOG_DIR}/spdlog/version.h" "#define SPDLOG_VER_MAJOR ([0-9]+)")
-logreap_header_version(spdlog_minor "${SPDLOG_DIR}/spdlog/version.h" "#define SPDLOG_VER_MINOR ([0-9]+)")
-
-if(NOT toml_major EQUAL 4)
-  message(FATAL_ERROR "toml11 4.x is needed; ${TOML11_DIR} holds major version ${toml_major}")
+    "toml11's headers, fetched by scripts/setup-deps.sh")
+if(CMAKE_CROSSCOMPILING)
+  set(deps_prefix "${PROJECT_SOURCE_DIR}/.deps/mingw")
+  set(deps_setup "scripts/setup-windows-deps.sh")
+else()
+  set(deps_prefix "${PROJECT_SOURCE_DIR}/.deps/linux")
+  set(deps_setup "scripts/setup-deps.sh")
 endif()
-if(fmt_version LESS 110000 OR fmt_version GREATER_EQUAL 120000)
-  message(FATAL_ERROR "fmt 11.x is needed; ${FMT_DIR} holds version ${fmt_version}")
-endif()
-if(NOT spdlog_major EQUAL 1 OR spdlog_minor LESS 15)
-  message(FATAL_ERROR "spdlog 1.15 or later is needed; ${SPDLOG_DIR} holds ${spdlog_major}.${spdlog_minor}")
-endif()
-message(STATUS "toml11 ${toml_major}.x, fmt ${fmt_version}, spdlog ${spdlog_major}.${spdlog_minor} "
-               "from ${TOML11_DIR}")
+set(LOGREAP_DEPS_PREFIX "${deps_prefix}" CACHE PATH
+    "Where the setup scripts installed fmt and spdlog for this build's compiler")
 
-add_library(logreap_thirdparty INTERFACE)
-add_library(logreap::thirdparty ALIAS logreap_thirdparty)
-target_include_directories(logreap_thirdparty SYSTEM BEFORE INTERFACE
-  ${TOML11_DIR} ${FMT_DIR} ${SPDLOG_DIR})
-target_compile_definitions(logreap_thirdparty INTERFACE
-  FMT_HEADER_ONLY SPDLOG_HEADER_ONLY SPDLOG_FMT_EXTERNAL
-  SPDLOG_ACTIVE_LEVEL=SPDLOG_LEVEL_TRACE)
+# toml11
+find_path(TOML11_DIR toml11/version.hpp PATHS "${LOGREAP_DEPS_INCLUDE}" NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT TOML11_DIR)
+  message(FATAL_ERROR "toml11 not found in ${LOGREAP_DEPS_INCLUDE}: run scripts/setup-deps.sh first")
+endif()
+file(STRINGS "${TOML11_DIR}/toml11/version.hpp" toml_version_lines REGEX "#define TOML11_VERSION_(MAJOR|MINOR|PATCH) ")
+string(REGEX REPLACE "[^;]*MAJOR ([0-9]+)[^;]*;[^;]*MINOR ([0-9]+)[^;]*;[^;]*PATCH ([0-9]+).*" "\\1.\\2.\\3"
+       toml_version "${toml_version_lines}")
+if(NOT toml_version VERSION_EQUAL 4.4.0)
+  message(FATAL_ERROR "toml11 4.4.0 is needed (config/TomlDocument.hpp corrects that release); "
+                      "${TOML11_DIR} holds ${toml_version}")
+endif()
+add_library(logreap_toml INTERFACE)
+add_library(logreap::toml ALIAS logreap_toml)
+target_include_directories(logreap_toml SYSTEM INTERFACE "${TOML11_DIR}")
+
+# fmt and spdlog
+find_package(fmt 11 CONFIG PATHS "${LOGREAP_DEPS_PREFIX}" NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+find_package(spdlog 1.15 CONFIG PATHS "${LOGREAP_DEPS_PREFIX}" NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT fmt_FOUND OR NOT spdlog_FOUND OR fmt_VERSION VERSION_GREATER_EQUAL 12)
+  message(FATAL_ERROR "fmt 11 and spdlog 1.15 or later not found in ${LOGREAP_DEPS_PREFIX}: "
+                      "run ${deps_setup} first")
+endif()
+message(STATUS "toml11 ${toml_version}, fmt ${fmt_VERSION}, spdlog ${spdlog_VERSION}")
+add_library(logreap_logging INTERFACE)
+add_library(logreap::logging ALIAS logreap_logging)
+target_link_libraries(logreap_logging INTERFACE spdlog::spdlog fmt::fmt)
+target_compile_definitions(logreap_logging INTERFACE SPDLOG_ACTIVE_LEVEL=SPDLOG_LEVEL_TRACE)
 
 if(LOGREAP_BOOST_ROOT_FROM_TOOLCHAIN)
   # The cross build: Boost and GoogleTest from Debian's sources.

@@ -14,11 +14,6 @@ set(CMAKE_RANLIB ${LOGREAP_MINGW_TRIPLET}-gcc-ranlib-posix CACHE FILEPATH "")
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Light optimisation halves the cold build: unoptimised objects of the
-# header-only libraries carry tens of thousands of sections each, and the PE
-# linker spends a minute on every executable.
-set(CMAKE_CXX_FLAGS_INIT "-O1 -fno-inline-functions-called-once")
-
 # Libraries and headers of the target only; programs of the build machine.
 set(CMAKE_FIND_ROOT_PATH /usr/${LOGREAP_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -11,10 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include <toml.hpp>
-
-#include "ConfigDocument.hpp"
-#include "config/config.hpp"
+#include "config/ConfigLoader.hpp"
 
 namespace logreap::fuzz {
 
@@ -25,7 +22,7 @@ inline DocumentOutcome loadConfigDocument(std::string_view bytes) {
     stream.exceptions(std::istringstream::failbit | std::istringstream::badbit);
     toml::value document;
     try {
-        document = norvane::abap::parseConfigDocument(stream, "config.toml");
+        document = norvane::abap::config::parseConfigDocument(stream, "config.toml");
     } catch (const toml::syntax_error&) {
         return DocumentOutcome::SyntaxError;
     }

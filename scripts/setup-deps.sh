@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs what the build needs on Debian 12 and fetches the header-only libraries
-# that Debian 12 carries only in versions too old for this project.
+# Installs what the build needs on Debian 12 and provides the libraries that
+# Debian 12 carries only in versions too old for this project, all from a newer
+# Debian suite through a private apt state (the machine's apt configuration is
+# never changed):
 #
-# Debian's own packages come through apt-get as usual. toml11 4, fmt 11 and
-# spdlog 1.15+ come from a newer Debian suite: their -dev packages are downloaded
-# with a private apt state (the machine's apt configuration is never changed) and
-# only their headers are unpacked into .deps/include of the checkout.
+# - toml11 4.4.0, header-only: only the headers of its -dev package are
+#   unpacked, into .deps/include;
+# - fmt 11 and spdlog 1.15+: their source packages are unpacked into .deps/src,
+#   built once as static libraries and installed with their CMake package files
+#   into .deps/linux (scripts/setup-windows-deps.sh does the same for mingw-w64).
 #
 # Idempotent: with .deps complete and the packages installed it returns at once.
 set -euo pipefail
@@ -15,12 +18,11 @@ deps="$root/.deps"
 include="$deps/include"
 stamp="$deps/headers.stamp"
 
-# The pinned versions, and the major version each falls back to when the pinned
-# one has left the archive (spdlog: at least 1.15).
+# The pinned version, and what it falls back to when the pinned one has left
+# the archive: the same release, which the project's corrections to it were
+# written against.
 pins=(
-  "libtoml11-dev 4.4.0-1 ^4\\."
-  "libfmt-dev 11.1.1+ds1-2 ^11\\."
-  "libspdlog-dev 1:1.15.3+ds-1+b3 ^1:1\\.(1[5-9]|[2-9][0-9])\\."
+  "libtoml11-dev 4.4.0-1 ^4\\.4\\.0-"
 )
 suites=(stable testing unstable)
 
@@ -30,20 +32,10 @@ say() { printf 'setup-deps: %s\n' "$*" >&2; }
 die() { say "error: $*"; exit 1; }
 
 . "$root/scripts/lib/debian-apt.sh"
+. "$root/scripts/lib/compiled-deps.sh"
 
 headers_complete() {
-  [ -f "$stamp" ] && [ -f "$include/toml.hpp" ] && [ -f "$include/fmt/format-inl.h" ] &&
-    [ -f "$include/spdlog/spdlog.h" ]
-}
-
-# System headers new enough (a newer distribution): nothing to download.
-system_headers_sufficient() {
-  local tv fv sv
-  tv=$(sed -n 's/^#define TOML11_VERSION_MAJOR \([0-9]*\).*/\1/p' /usr/include/toml11/version.hpp 2>/dev/null)
-  fv=$(sed -n 's/^#define FMT_VERSION \([0-9]*\).*/\1/p' /usr/include/fmt/base.h 2>/dev/null)
-  sv=$(awk '/#define SPDLOG_VER_MAJOR/ {ma=$3} /#define SPDLOG_VER_MINOR/ {mi=$3} END {print ma*100+mi}' \
-    /usr/include/spdlog/version.h 2>/dev/null)
-  [ "${tv:-0}" -ge 4 ] && [ "${fv:-0}" -ge 110000 ] && [ "${fv:-0}" -lt 120000 ] && [ "${sv:-0}" -ge 115 ]
+  [ -f "$stamp" ] && [ -f "$include/toml.hpp" ] && [ -f "$include/toml11/version.hpp" ]
 }
 
 fetch_headers() {
@@ -90,10 +82,9 @@ fetch_headers() {
 
 main() {
   install_debian_packages "${debian_packages[@]}" "$@"
-  if system_headers_sufficient; then
-    return 0
-  fi
   headers_complete || fetch_headers
+  compiled_sources_complete || fetch_compiled_sources
+  compiled_libraries_complete "$deps/linux" || build_compiled_libraries "$deps/linux"
 }
 
 main "$@"

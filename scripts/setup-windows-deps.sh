@@ -6,7 +6,9 @@
 # is unpacked into .deps/windows, fetched with a private apt state (the machine's
 # apt configuration is never changed). The Boost headers Debian installs reach the
 # cross build through an include folder of their own, .deps/windows/include, so
-# that no other Linux system header does.
+# that no other Linux system header does. fmt and spdlog are built as static
+# libraries with the cross compiler into .deps/mingw, from the sources that
+# scripts/setup-deps.sh unpacked.
 #
 # Idempotent: with .deps/windows complete and the packages installed it returns at once.
 set -euo pipefail
@@ -23,6 +25,7 @@ say() { printf 'setup-windows-deps: %s\n' "$*" >&2; }
 die() { say "error: $*"; exit 1; }
 
 . "$root/scripts/lib/debian-apt.sh"
+. "$root/scripts/lib/compiled-deps.sh"
 
 boost_complete() {
   [ -f "$stamp" ] && [ -f "$windows/boost/libs/program_options/src/cmdline.cpp" ] &&
@@ -65,6 +68,9 @@ fetch_boost() {
 main() {
   install_debian_packages "${windows_packages[@]}"
   boost_complete || fetch_boost
+  compiled_sources_complete || fetch_compiled_sources
+  compiled_libraries_complete "$root/.deps/mingw" ||
+    build_compiled_libraries "$root/.deps/mingw" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 }
 
 main "$@"

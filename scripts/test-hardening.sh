@@ -16,7 +16,7 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan -j "$(nproc)"
 
-cmake -S fuzz -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+cmake -S fuzz -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DLOGREAP_WERROR=ON >/dev/null
 cmake --build build/fuzz --target config_fuzzer
 
 fuzzer=build/fuzz/config_fuzzer

@@ -10,6 +10,7 @@ cd "$root"
 
 bash scripts/setup-deps.sh
 bash scripts/check-format.sh
+bash scripts/check-includes.sh
 
 echo "== Linux leg"
 cmake --preset default >/dev/null

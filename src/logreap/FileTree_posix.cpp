@@ -1,4 +1,4 @@
-#include "FileTree.hpp"
+#include "detail/FileTree.hpp"
 
 #include <cerrno>
 #include <climits>

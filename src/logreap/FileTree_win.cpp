@@ -10,8 +10,8 @@
 #include <windows.h>
 #include <winternl.h>
 
-#include "FileTree.hpp"
-#include "WindowsFileRules.hpp"
+#include "detail/FileTree.hpp"
+#include "detail/WindowsFileRules.hpp"
 
 namespace norvane::abap::filetree {
 namespace {

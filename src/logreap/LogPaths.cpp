@@ -1,6 +1,6 @@
 #include "LogPaths.hpp"
 
-#include "Platform.hpp"
+#include "detail/Platform.hpp"
 
 namespace norvane::abap {
 

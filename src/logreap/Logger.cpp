@@ -17,6 +17,9 @@
 namespace norvane::abap {
 namespace {
 
+// The sink of the daily log file; currentLogFile recognises it by this type.
+using DailySink = spdlog::sinks::daily_file_sink_mt;
+
 // The coloured console sink, guarded by the library's console mutex.
 #ifdef _WIN32
 using ConsoleSink = spdlog::sinks::wincolor_stdout_sink_mt;
@@ -45,7 +48,7 @@ std::shared_ptr<spdlog::logger> createLogger(const config::G_Config& config) {
     const std::string fileName =
         (publicLogsPath(config.settings.userdata) / "logreap.log").string();
 
-    auto logger = spdlog::daily_logger_mt("logreap", fileName, 0, 0, false, 0);
+    auto logger = spdlog::create<DailySink>(kLoggerName, fileName, 0, 0, false, 0);
     logger->set_level(spdlog::level::from_str(logging.level));
     logger->set_pattern(kFilePattern, spdlog::pattern_time_type::local);
     logger->flush_on(spdlog::level::from_str(logging.flushlevel.value_or("info")));
@@ -57,6 +60,15 @@ std::shared_ptr<spdlog::logger> createLogger(const config::G_Config& config) {
     }
     spdlog::set_default_logger(logger);
     return logger;
+}
+
+std::optional<std::filesystem::path> currentLogFile(const spdlog::logger& logger) {
+    for (const auto& sink : logger.sinks()) {
+        if (const auto daily = std::dynamic_pointer_cast<DailySink>(sink)) {
+            return std::filesystem::path(daily->filename());
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace norvane::abap

@@ -15,15 +15,13 @@
 #include <fmt/std.h>
 #include <spdlog/spdlog.h>
 #include <boost/program_options.hpp>
-#include <toml.hpp>
 
 #include "CommandLine.hpp"
-#include "ConfigDocument.hpp"
-#include "DisplayText.hpp"
 #include "LogPaths.hpp"
 #include "Logger.hpp"
 #include "RunTimer.hpp"
-#include "config/config.hpp"
+#include "config/ConfigLoader.hpp"
+#include "detail/DisplayText.hpp"
 #include "purge.hpp"
 
 namespace po = boost::program_options;
@@ -48,7 +46,7 @@ toml::value parseConfigFile(const fs::path& path) {
         throw toml::file_io_error("toml::parse: error opening file", path.string());
     }
     stream.exceptions(std::ifstream::failbit | std::ifstream::badbit);
-    auto document = parseConfigDocument(stream, path.string());
+    auto document = config::parseConfigDocument(stream, path.string());
     stream.close();
     return document;
 }

@@ -9,12 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/spdlog.h>
 
-#include "DisplayText.hpp"
-#include "FileTree.hpp"
-#include "PurgeDetail.hpp"
+#include "Logger.hpp"
+#include "detail/DisplayText.hpp"
+#include "detail/FileTree.hpp"
+#include "detail/PurgeDetail.hpp"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::system_clock;
@@ -30,7 +30,6 @@ using filetree::NativeName;
 using filetree::Type;
 using NativeString = fs::path::string_type;
 
-constexpr const char* kLoggerName = "logreap";
 constexpr auto kSeparator = fs::path::preferred_separator;
 
 // The registered logger, or one without sinks so that a purge without a logger
@@ -53,13 +52,9 @@ std::string shownPath(const fs::path& directory, const NativeString& relative) {
 class OwnLogFile {
   public:
     explicit OwnLogFile(const spdlog::logger& logger) {
-        for (const auto& sink : logger.sinks()) {
-            if (auto daily = std::dynamic_pointer_cast<spdlog::sinks::daily_file_sink_mt>(sink)) {
-                const fs::path file(daily->filename());
-                name_ = file.filename().native();
-                identity_ = filetree::identityOf(file);
-                return;
-            }
+        if (const auto file = currentLogFile(logger)) {
+            name_ = file->filename().native();
+            identity_ = filetree::identityOf(*file);
         }
     }
 

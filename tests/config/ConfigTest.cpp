@@ -6,7 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "config/config.hpp"
+#include "config/ConfigLoader.hpp"
+#include "config/detail/ConfigInstance.hpp"
 #include "support/SampleConfig.hpp"
 
 namespace cfg = norvane::abap::config;

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <toml.hpp>
 
-#include "config/config.hpp"
+#include "config/ConfigLoader.hpp"
+#include "config/detail/ConfigInstance.hpp"
 
 namespace cfg = norvane::abap::config;
 

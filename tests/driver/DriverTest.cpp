@@ -7,6 +7,7 @@
 #include <fmt/chrono.h>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <spdlog/sinks/sink.h>
 #include <spdlog/spdlog.h>
 
 #include "LogPaths.hpp"

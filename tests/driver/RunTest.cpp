@@ -105,11 +105,11 @@ TEST_F(Run, PurgesBothDirectoriesAndReportsOnConsoleAndFile) {
     const auto logged = lines(logreap::test::readFile(logFile()));
     ASSERT_EQ(logged.size(), 11u);
     EXPECT_THAT(logged[0], MatchesRegex(kTimestamp +
-                                        " \\[info\\] \\[thread [0-9]+\\] \\[.*main\\.cpp:[0-9]+\\] "
+                                        " \\[info\\] \\[thread [0-9]+\\] \\[src/logreap/main\\.cpp:[0-9]+\\] "
                                         "Starting log purge operation"));
     EXPECT_THAT(logged[2],
                 MatchesRegex(kTimestamp +
-                             " \\[debug\\] \\[thread [0-9]+\\] \\[.*purge\\.cpp:[0-9]+\\] "
+                             " \\[debug\\] \\[thread [0-9]+\\] \\[src/logreap/purge\\.cpp:[0-9]+\\] "
                              "Deleting log file: " +
                              u + "/old.log"));
     EXPECT_THAT(logged[10], HasSubstr("] Log purge operation completed"));

@@ -14,8 +14,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "DisplayText.hpp"
 #include "Hardening.hpp"
+#include "detail/DisplayText.hpp"
 
 namespace fs = std::filesystem;
 using logreap::hardening::kOld;

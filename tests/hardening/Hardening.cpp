@@ -15,7 +15,7 @@
 #include <fmt/chrono.h>
 #include <fmt/format.h>
 
-#include "DisplayText.hpp"
+#include "detail/DisplayText.hpp"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FileTree.hpp"
+#include "detail/FileTree.hpp"
 #include "support/TempTree.hpp"
 
 namespace fs = std::filesystem;

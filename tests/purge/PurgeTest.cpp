@@ -16,6 +16,7 @@
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
+#include "Logger.hpp"
 #include "purge.hpp"
 #include "support/TempTree.hpp"
 
@@ -195,9 +196,7 @@ TEST_F(Purge, LeavesTheFileItsOwnLoggerIsWriting) {
     auto logger = spdlog::daily_logger_mt("logreap", (logs / "logreap.log").string(), 0, 0);
     logger->set_level(spdlog::level::debug);
     logger->flush_on(spdlog::level::debug);
-    const auto daily =
-        std::dynamic_pointer_cast<spdlog::sinks::daily_file_sink_mt>(logger->sinks().front());
-    const fs::path ownFile = daily->filename();
+    const fs::path ownFile = norvane::abap::currentLogFile(*logger).value();
     tree.file("logs/other.log", kOld);
 
     pruneLogDirectory(logs, -1);

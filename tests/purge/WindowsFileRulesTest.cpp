@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "WindowsFileRules.hpp"
+#include "detail/WindowsFileRules.hpp"
 
 using namespace norvane::abap::filetree;
 using namespace norvane::abap::filetree::windows;

@@ -11,7 +11,7 @@
 
 #include <unistd.h>
 
-#include "config/config.hpp"
+#include "config/detail/ConfigInstance.hpp"
 #include "util/StartupGlobals.hpp"
 
 extern "C" int __real___cxa_atexit(void (*release)(void*), void* object, void* dso);

@@ -1,10 +1,11 @@
-#include "config/config.hpp"
+#include "config/ConfigLoader.hpp"
 
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "config/ValueReader.hpp"
+#include "config/detail/ConfigInstance.hpp"
+#include "config/detail/ValueReader.hpp"
 
 namespace norvane::abap::config {
 

@@ -1,17 +1,16 @@
 #pragma once
 
-// The suite's configuration record, read strictly from the shared TOML file.
-// Defaults are applied by the code that uses a value, never here.
+// The suite's configuration record, read strictly from the shared TOML file,
+// and read-only access to the process-wide instance. Free of the TOML library:
+// loading is declared in config/ConfigLoader.hpp. Defaults are applied by the
+// code that uses a value, never here.
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <source_location>
 #include <string>
 #include <vector>
-
-#include <toml.hpp>
 
 #include "util/AgentException.hpp"
 
@@ -122,38 +121,6 @@ class G_ConfigException : public util::AgentException {
   public:
     explicit G_ConfigException(std::source_location location = std::source_location::current());
 };
-
-extern G_Config G_ConfigInstance;
-extern std::atomic<bool> G_ConfigInitialized;
-
-// Readers of one table each (for "rfc", "pipeline" and "typequeries" of one
-// array element). Each throws the TOML library's error for the first missing or
-// ill-typed key in its reading order.
-SettingsConfig parseSettings(const toml::value& table);
-LoggingConfig parseLogging(const toml::value& table);
-FootprintsConfig parseFootprints(const toml::value& table);
-RfcDataConfig parseRfcData(const toml::value& table);
-PrdConfig parsePrd(const toml::value& table);
-QasConfig parseQas(const toml::value& table);
-PhdConfig parsePhd(const toml::value& table);
-TypeQuery parseTypeQuery(const toml::value& table);
-RfcConfig parseRfc(const toml::value& table);
-PipelineConfig parsePipeline(const toml::value& table);
-NorvaneConfig parseNorvane(const toml::value& table);
-// A lone user name or a lone password is dropped: the proxy is then used
-// without credentials.
-ProxyConfig parseProxy(const toml::value& table);
-
-// Builds a complete record from the document's root table; the first missing or
-// ill-typed table or key ends the load with the TOML library's error.
-G_Config parseG_Config(const toml::value& root);
-
-// Moves a loaded record into the process-wide instance.
-G_Config& setG_Config(G_Config&& loaded);
-
-// Loads the process-wide record once; a failed load leaves it untouched and may
-// be tried again, a completed one makes every later call do nothing.
-void initG_Config(const toml::value& root);
 
 // The loaded record; G_ConfigException before initG_Config has completed.
 const G_Config& getG_Config();

@@ -1,6 +1,6 @@
 #include "util/StartupGlobals.hpp"
 
-#include "config/config.hpp"
+#include "config/detail/ConfigInstance.hpp"
 
 // The order of the definitions below is the order of start-up; the releases,
 // registered as each object is reached, run at exit in the reverse order.

@@ -1,8 +1,14 @@
 #pragma once
 
-// Corrections to toml11 4's error recovery, the code that skips ahead after a
-// syntax error so that the parser can go on and report further errors. Its
-// skipping functions could keep a malformed configuration file from ever
+// The one door to toml11: no other file of the project includes <toml.hpp>.
+// Every translation unit that instantiates the parser must see the corrections
+// below before it does; one that saw the library's own versions would emit
+// them as well, and the linker keeps whichever copy it meets first, so a single
+// unpatched file could undo the corrections for the whole program.
+//
+// The corrections concern toml11's error recovery, the code that skips ahead
+// after a syntax error so that the parser can go on and report further errors.
+// Its skipping functions could keep a malformed configuration file from ever
 // producing its syntax error:
 //
 // - skip_comment_block did not advance inside a comment, so a syntax error
@@ -16,13 +22,27 @@
 // The specialisations below replace the library's versions for the default
 // type configuration: comments are skipped whole, skipping an array never
 // moves before its '[', and a nested skip that made no headway ends the
-// enclosing one too. They must be declared before the parser is instantiated,
-// so every translation unit that parses a document includes this header right
-// after toml.hpp (ConfigDocument.hpp does).
+// enclosing one too.
+
+#include <istream>
+#include <string>
+#include <utility>
 
 #include <toml.hpp>
 
-#if TOML11_VERSION_MAJOR == 4 && !defined(TOML11_COMPILE_SOURCES)
+// Written against exactly this release's skipping functions: on an upgrade,
+// compare them with the new release's, adapt or drop the corrections, and then
+// move the version here.
+#if TOML11_VERSION_MAJOR != 4 || TOML11_VERSION_MINOR != 4 || TOML11_VERSION_PATCH != 0
+#error "toml11 4.4.0 expected: re-check the error-recovery corrections in TomlDocument.hpp"
+#endif
+// A compiled toml11 instantiates the parser in its own library, where no
+// correction can reach it.
+#ifdef TOML11_COMPILE_SOURCES
+#error \
+    "toml11 must be used header-only: the corrections in TomlDocument.hpp cannot reach a compiled parser"
+#endif
+
 namespace toml::detail {
 
 template <>
@@ -144,4 +164,14 @@ inline void skip_inline_table_like<type_config>(location& loc, const context<typ
 }
 
 }  // namespace toml::detail
-#endif
+
+namespace norvane::abap::config {
+
+// Parses the whole stream as a TOML 1.0.0 document with every later feature
+// and extension switched off, naming it `name` in error messages. Raises the
+// stream's errors as the caller switched them on, and toml::syntax_error.
+inline toml::value parseConfigDocument(std::istream& stream, std::string name) {
+    return toml::parse(stream, std::move(name), toml::spec::v(1, 0, 0));
+}
+
+}  // namespace norvane::abap::config

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include <toml.hpp>
+#include "config/TomlDocument.hpp"
 
 namespace norvane::abap::config {
 

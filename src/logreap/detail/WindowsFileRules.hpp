@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "FileTree.hpp"
+#include "detail/FileTree.hpp"
 
 namespace norvane::abap::filetree::windows {
 

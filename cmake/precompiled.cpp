@@ -1,1 +1,0 @@
-// Compiled only to build the shared precompiled header.
