@@ -1,45 +1,43 @@
 // The loader's strictness and the once-only, process-wide record.
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "config/ConfigLoader.hpp"
 #include "config/detail/ConfigInstance.hpp"
-#include "support/SampleConfig.hpp"
+#include "support/ConfigDocument.hpp"
 
 namespace cfg = norvane::abap::config;
-using logreap::test::configText;
-using logreap::test::SampleConfig;
 
 namespace {
 
-toml::value parse(const std::string& text) {
-    return toml::parse_str(text, toml::spec::v(1, 0, 0));
-}
-
-toml::value documentWithLogging(const std::string& logging) {
-    SampleConfig sample;
-    sample.logging = logging;
-    return parse(configText(sample));
+// The example with `logging` as its whole [logging] table, read back from its
+// text.
+toml::value withLogging(toml::table logging) {
+    toml::value document = logreap::test::exampleConfig();
+    document["logging"] = std::move(logging);
+    return logreap::test::reparsed(document);
 }
 
 }  // namespace
 
 TEST(ConfigLoad, CompleteDocumentFillsSettingsAndLogging) {
-    SampleConfig sample;
-    sample.install = "C:/Suite/bin/..";
-    sample.userdata = "";
-    sample.logging =
-        "level = \"debug\"\nflushinterval = 5\nflushlevel = \"warn\"\n"
-        "consolelevel = \"off\"\nretentionperiod = 0\n";
-    const cfg::G_Config config = cfg::parseG_Config(parse(configText(sample)));
+    const cfg::G_Config config = cfg::parseG_Config(
+        logreap::test::reparsed(logreap::test::runConfig("C:/Suite/bin/..", "",
+                                                         {{"level", "debug"},
+                                                          {"flushinterval", 5},
+                                                          {"flushlevel", "warn"},
+                                                          {"consolelevel", "off"},
+                                                          {"retentionperiod", 0}})));
     EXPECT_EQ(config.settings.install, "C:/Suite/bin/..");
     EXPECT_TRUE(config.settings.userdata.empty());
-    EXPECT_EQ(config.settings.key, "0123456789abcdef");
-    EXPECT_EQ(config.settings.iv, "fedcba9876543210");
+    EXPECT_EQ(config.settings.key, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(config.settings.iv, "abcdef9876543210");
     EXPECT_EQ(config.logging.level, "debug");
     EXPECT_EQ(config.logging.flushinterval, 5);
     EXPECT_EQ(config.logging.flushlevel, "warn");
@@ -49,7 +47,7 @@ TEST(ConfigLoad, CompleteDocumentFillsSettingsAndLogging) {
 
 TEST(ConfigLoad, OptionalLoggingKeysStayEmptyAndUnknownKeysAreIgnored) {
     const auto config =
-        cfg::parseG_Config(documentWithLogging("level = \"info\"\nLevel = 3\nverbose = true\n"));
+        cfg::parseG_Config(withLogging({{"level", "info"}, {"Level", 3}, {"verbose", true}}));
     EXPECT_EQ(config.logging.level, "info");
     EXPECT_FALSE(config.logging.flushinterval);
     EXPECT_FALSE(config.logging.flushlevel);
@@ -58,7 +56,8 @@ TEST(ConfigLoad, OptionalLoggingKeysStayEmptyAndUnknownKeysAreIgnored) {
 }
 
 struct IntegerCase {
-    std::string logging;
+    std::string key;
+    std::int64_t value;
     std::optional<std::int32_t> retention;
     std::optional<std::int64_t> flushinterval;
 };
@@ -66,42 +65,44 @@ struct IntegerCase {
 class ConfigIntegers : public ::testing::TestWithParam<IntegerCase> {};
 
 TEST_P(ConfigIntegers, KeepOnlyTheLowThirtyTwoBits) {
-    const auto config = cfg::parseG_Config(documentWithLogging(GetParam().logging));
+    const auto config =
+        cfg::parseG_Config(withLogging({{"level", "x"}, {GetParam().key, GetParam().value}}));
     EXPECT_EQ(config.logging.retentionperiod, GetParam().retention);
     EXPECT_EQ(config.logging.flushinterval, GetParam().flushinterval);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Narrowing, ConfigIntegers,
-    ::testing::Values(
-        IntegerCase{"level = \"x\"\nretentionperiod = -3\n", -3, std::nullopt},
-        IntegerCase{"level = \"x\"\nretentionperiod = 4294967326\n", 30, std::nullopt},
-        IntegerCase{"level = \"x\"\nretentionperiod = 2147483648\n", INT32_MIN, std::nullopt},
-        IntegerCase{"level = \"x\"\nflushinterval = 2147483648\n", std::nullopt, INT32_MIN},
-        IntegerCase{"level = \"x\"\nflushinterval = 4294967297\n", std::nullopt, 1},
-        IntegerCase{"level = \"x\"\nflushinterval = -1\n", std::nullopt, -1}));
+    ::testing::Values(IntegerCase{"retentionperiod", -3, -3, std::nullopt},
+                      IntegerCase{"retentionperiod", 4294967326, 30, std::nullopt},
+                      IntegerCase{"retentionperiod", 2147483648, INT32_MIN, std::nullopt},
+                      IntegerCase{"flushinterval", 2147483648, std::nullopt, INT32_MIN},
+                      IntegerCase{"flushinterval", 4294967297, std::nullopt, 1},
+                      IntegerCase{"flushinterval", -1, std::nullopt, -1}));
 
 // Each document breaks one key; the load must fail with the TOML library's
 // error of the right kind, never fall back to a default.
 struct BrokenCase {
     std::string name;
-    std::string settings;  // replaces the whole [settings] body when not empty
-    std::string logging;
-    bool typeError;  // otherwise a missing key
+    toml::table logging;
+    bool typeError;            // otherwise a missing key
+    std::string setting = {};  // a key of [settings] to replace by `value`,
+    toml::value value = {};    // or to remove where `value` is empty
 };
 
 class ConfigRejects : public ::testing::TestWithParam<BrokenCase> {};
 
 TEST_P(ConfigRejects, WithTheLibrarysError) {
     const auto& param = GetParam();
-    SampleConfig sample;
-    sample.logging = param.logging;
-    std::string text = configText(sample);
-    if (!param.settings.empty()) {
-        const auto begin = text.find("[settings]\n") + 11;
-        text.replace(begin, text.find("\n[logging]") - begin, param.settings);
+    toml::value document = logreap::test::exampleConfig();
+    document["logging"] = param.logging;
+    auto& settings = document["settings"].as_table();
+    if (param.value.is_empty() && !param.setting.empty()) {
+        ASSERT_EQ(settings.erase(param.setting), 1u);
+    } else if (!param.setting.empty()) {
+        settings[param.setting] = param.value;
     }
-    const auto document = parse(text);
+    document = logreap::test::reparsed(document);
     if (param.typeError) {
         EXPECT_THROW(cfg::parseG_Config(document), toml::type_error);
     } else {
@@ -109,29 +110,29 @@ TEST_P(ConfigRejects, WithTheLibrarysError) {
     }
 }
 
+const toml::table kInfo{{"level", "info"}};
+
 INSTANTIATE_TEST_SUITE_P(
     Strictness, ConfigRejects,
     ::testing::Values(
-        BrokenCase{"RetentionAsFloat", "", "level = \"info\"\nretentionperiod = 14.0\n", true},
-        BrokenCase{"RetentionAsString", "", "level = \"info\"\nretentionperiod = \"14\"\n", true},
-        BrokenCase{"OptionalFlushLevelAsInteger", "", "level = \"info\"\nflushlevel = 3\n", true},
-        BrokenCase{"ConsoleLevelAsBoolean", "", "level = \"info\"\nconsolelevel = false\n", true},
-        BrokenCase{"LevelAsInteger", "", "level = 1\n", true},
-        BrokenCase{"InstallAsDate",
-                   "install = 1979-05-27\nuserdata = \"u\"\nkey = \"k\"\niv = \"v\"\n",
-                   "level = \"info\"\n", true},
-        BrokenCase{"LevelInOtherCase", "", "Level = \"info\"\n", false},
-        BrokenCase{"LevelMissing", "", "retentionperiod = 14\n", false},
-        BrokenCase{"InstallMissing", "userdata = \"u\"\nkey = \"k\"\niv = \"v\"\n",
-                   "level = \"info\"\n", false},
-        BrokenCase{"IvMissing", "install = \"i\"\nuserdata = \"u\"\nkey = \"k\"\n",
-                   "level = \"info\"\n", false},
+        BrokenCase{"RetentionAsFloat", {{"level", "info"}, {"retentionperiod", 14.0}}, true},
+        BrokenCase{"RetentionAsString", {{"level", "info"}, {"retentionperiod", "14"}}, true},
+        BrokenCase{"OptionalFlushLevelAsInteger", {{"level", "info"}, {"flushlevel", 3}}, true},
+        BrokenCase{"ConsoleLevelAsBoolean", {{"level", "info"}, {"consolelevel", false}}, true},
+        BrokenCase{"LevelAsInteger", {{"level", 1}}, true},
+        BrokenCase{"InstallAsDate", kInfo, true, "install",
+                   toml::local_date(1979, toml::month_t::May, 27)},
+        BrokenCase{"LevelInOtherCase", {{"Level", "info"}}, false},
+        BrokenCase{"LevelMissing", {{"retentionperiod", 14}}, false},
+        BrokenCase{"InstallMissing", kInfo, false, "install"},
+        BrokenCase{"IvMissing", kInfo, false, "iv"},
         // "level" is read before "retentionperiod": its absence is what is reported.
-        BrokenCase{"FirstFailureInReadingOrder", "", "retentionperiod = 1.5\n", false}),
+        BrokenCase{"FirstFailureInReadingOrder", {{"retentionperiod", 1.5}}, false}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ConfigLoad, MissingSettingsIsReportedBeforeBrokenLogging) {
-    const auto document = parse("[logging]\nlevel = 3\n");
+    toml::value document = withLogging({{"level", 3}});
+    document.as_table().erase("settings");
     try {
         cfg::parseG_Config(document);
         FAIL() << "load succeeded";
@@ -157,16 +158,15 @@ TEST(ConfigGlobal, InitialisesOnceAndOnlyAfterASuccessfulLoad) {
                   std::string::npos);
     }
 
-    EXPECT_THROW(cfg::initG_Config(documentWithLogging("retentionperiod = 3\n")),
-                 std::out_of_range);
+    EXPECT_THROW(cfg::initG_Config(withLogging({{"retentionperiod", 3}})), std::out_of_range);
     EXPECT_FALSE(cfg::G_ConfigInitialized.load());
     EXPECT_THROW(cfg::getG_Config(), cfg::G_ConfigException);
 
-    cfg::initG_Config(documentWithLogging("level = \"debug\"\nretentionperiod = 7\n"));
+    cfg::initG_Config(withLogging({{"level", "debug"}, {"retentionperiod", 7}}));
     ASSERT_TRUE(cfg::G_ConfigInitialized.load());
     EXPECT_EQ(cfg::getG_Config().logging.level, "debug");
 
-    cfg::initG_Config(documentWithLogging("level = \"error\"\n"));
+    cfg::initG_Config(withLogging({{"level", "error"}}));
     EXPECT_EQ(cfg::getG_Config().logging.level, "debug");
     EXPECT_EQ(cfg::getG_Config().logging.retentionperiod, 7);
     EXPECT_EQ(&cfg::getG_Config(), &cfg::G_ConfigInstance);

@@ -1,32 +1,24 @@
 // Whole runs of the built binary on scratch trees: what it deletes, what it
 // prints, what it logs, and how it fails.
 
-#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include <fmt/chrono.h>
-#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "support/Process.hpp"
-#include "support/SampleConfig.hpp"
-#include "support/TempTree.hpp"
+#include "support/RunFixture.hpp"
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 using logreap::test::chownTree;
 using logreap::test::inDirectory;
+using logreap::test::kOld;
 using logreap::test::lines;
-using logreap::test::ProcessResult;
 using logreap::test::runLogreap;
-using logreap::test::SampleConfig;
-using logreap::test::TempTree;
 using logreap::test::todaysLogFileName;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -35,7 +27,6 @@ using ::testing::Not;
 
 namespace {
 
-constexpr auto kOld = 24h * 30;
 const std::string kTimestamp =
     "\\[[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}[+-][0-9]{2}:[0-9]{2}\\]";
 
@@ -50,30 +41,10 @@ std::vector<std::string> consoleMessages(const std::string& out) {
     return result;
 }
 
-class Run : public ::testing::Test {
-  protected:
-    Run() {
-        sample.install = (tree / "suite").string();
-        sample.userdata = (tree / "data").string();
-        tree.dir("work");
-    }
-
-    ProcessResult run(std::optional<unsigned> uid = std::nullopt) {
-        logreap::test::writeConfig(tree / "config.toml", sample);
-        if (uid)
-            chownTree(tree.root(), *uid);
-        return runLogreap({"-c", (tree / "config.toml").string()}, inDirectory(tree / "work", uid));
-    }
-
-    fs::path userLogs() const { return tree / "data/public/Logs"; }
-    fs::path logFile() const { return userLogs() / todaysLogFileName(); }
-
-    TempTree tree;
-    SampleConfig sample;
-};
+class Run : public logreap::test::RunFixture, public ::testing::Test {};
 
 TEST_F(Run, PurgesBothDirectoriesAndReportsOnConsoleAndFile) {
-    sample.logging = "level = \"debug\"\n";
+    setLogging({{"level", "debug"}});
     tree.file("data/public/Logs/old.log", kOld);
     tree.file("data/public/Logs/new.log");
     tree.file("data/keep/old.log", kOld);  // outside the purged trees
@@ -104,19 +75,21 @@ TEST_F(Run, PurgesBothDirectoriesAndReportsOnConsoleAndFile) {
 
     const auto logged = lines(logreap::test::readFile(logFile()));
     ASSERT_EQ(logged.size(), 11u);
-    EXPECT_THAT(logged[0], MatchesRegex(kTimestamp +
-                                        " \\[info\\] \\[thread [0-9]+\\] \\[src/logreap/main\\.cpp:[0-9]+\\] "
-                                        "Starting log purge operation"));
-    EXPECT_THAT(logged[2],
+    EXPECT_THAT(logged[0],
                 MatchesRegex(kTimestamp +
-                             " \\[debug\\] \\[thread [0-9]+\\] \\[src/logreap/purge\\.cpp:[0-9]+\\] "
-                             "Deleting log file: " +
-                             u + "/old.log"));
+                             " \\[info\\] \\[thread [0-9]+\\] \\[src/logreap/main\\.cpp:[0-9]+\\] "
+                             "Starting log purge operation"));
+    EXPECT_THAT(
+        logged[2],
+        MatchesRegex(kTimestamp +
+                     " \\[debug\\] \\[thread [0-9]+\\] \\[src/logreap/purge\\.cpp:[0-9]+\\] "
+                     "Deleting log file: " +
+                     u + "/old.log"));
     EXPECT_THAT(logged[10], HasSubstr("] Log purge operation completed"));
 }
 
 TEST_F(Run, SecondRunOfTheDayAppendsToTheSameFile) {
-    sample.logging = "level = \"info\"\nconsolelevel = \"off\"\n";
+    setLogging({{"level", "info"}, {"consolelevel", "off"}});
     ASSERT_EQ(run().status, 0);
     const auto second = run();
     EXPECT_EQ(second.status, 0);
@@ -125,7 +98,7 @@ TEST_F(Run, SecondRunOfTheDayAppendsToTheSameFile) {
 }
 
 TEST_F(Run, UnknownLevelSilencesEverythingButStillPurges) {
-    sample.logging = "level = \"verbose\"\n";
+    setLogging({{"level", "verbose"}});
     tree.file("suite/logs/old.log", kOld);
     const auto result = run();
     EXPECT_EQ(result.status, 0);
@@ -134,29 +107,25 @@ TEST_F(Run, UnknownLevelSilencesEverythingButStillPurges) {
     EXPECT_FALSE(fs::exists(tree / "suite/logs/old.log"));
 }
 
-struct PeriodCase {
-    std::string retention;
-    std::string shown;
-};
-
-class RunPeriods : public Run, public ::testing::WithParamInterface<PeriodCase> {};
+// The period as configured; none configured, the default of 14 days.
+class RunPeriods : public Run, public ::testing::WithParamInterface<std::optional<int>> {};
 
 TEST_P(RunPeriods, AreShownAndPassedUnchanged) {
-    sample.logging = "level = \"info\"\n" + GetParam().retention;
+    setLogging({{"level", "info"}});
+    if (GetParam()) {
+        config["logging"]["retentionperiod"] = *GetParam();
+    }
     const auto result = run();
     EXPECT_EQ(result.status, 0);
     EXPECT_THAT(result.out,
-                HasSubstr("Purging logs older than " + GetParam().shown + " day(s) and 00:00:00"));
+                HasSubstr("Purging logs older than " + std::to_string(GetParam().value_or(14)) +
+                          " day(s) and 00:00:00"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Retention, RunPeriods,
-                         ::testing::Values(PeriodCase{"", "14"},
-                                           PeriodCase{"retentionperiod = 0\n", "0"},
-                                           PeriodCase{"retentionperiod = -3\n", "-3"},
-                                           PeriodCase{"retentionperiod = 49710\n", "49710"}));
+INSTANTIATE_TEST_SUITE_P(Retention, RunPeriods, ::testing::Values(std::nullopt, 0, -3, 49710));
 
 TEST_F(Run, PeriodTooLongToFormatIsReportedAndStillUsed) {
-    sample.logging = "level = \"info\"\nretentionperiod = -49711\n";
+    setLogging({{"level", "info"}, {"retentionperiod", -49711}});
     tree.file("suite/logs/new.log");
     const auto result = run();
     EXPECT_EQ(result.status, 0);
@@ -168,7 +137,7 @@ TEST_F(Run, PeriodTooLongToFormatIsReportedAndStillUsed) {
 }
 
 TEST_F(Run, NonPositivePeriodKeepsTheRunsOwnLogFile) {
-    sample.logging = "level = \"debug\"\nretentionperiod = -1\n";
+    setLogging({{"level", "debug"}, {"retentionperiod", -1}});
     ASSERT_EQ(run().status, 0);  // the day's file exists now and is older than the cut-off
     const auto result = run();
     EXPECT_EQ(result.status, 0);
@@ -178,14 +147,16 @@ TEST_F(Run, NonPositivePeriodKeepsTheRunsOwnLogFile) {
 }
 
 TEST_F(Run, NeitherDirectoryExisting) {
-    sample.logging = "level = \"info\"\nconsolelevel = \"off\"\n";
+    setLogging({{"level", "info"}, {"consolelevel", "off"}});
     EXPECT_EQ(run().status, 0);
     EXPECT_TRUE(fs::is_directory(userLogs()));
     EXPECT_FALSE(fs::exists(tree / "suite"));
 }
 
+// A file that does not parse, or lacks [settings]; no text: the example
+// without [settings].
 struct BrokenConfig {
-    std::string text;
+    std::optional<std::string> text;
     std::string error;
 };
 
@@ -193,7 +164,9 @@ class RunBrokenConfig : public Run, public ::testing::WithParamInterface<BrokenC
 
 TEST_P(RunBrokenConfig, StopsBeforeTouchingAnything) {
     tree.file("suite/logs/old.log", kOld);
-    logreap::test::writeFile(tree / "broken.toml", GetParam().text);
+    config.as_table().erase("settings");
+    logreap::test::writeFile(tree / "broken.toml",
+                             GetParam().text.value_or(logreap::test::configText(config)));
     const auto result =
         runLogreap({"-c", (tree / "broken.toml").string()}, inDirectory(tree / "work"));
     EXPECT_EQ(result.status, 2);
@@ -206,8 +179,7 @@ TEST_P(RunBrokenConfig, StopsBeforeTouchingAnything) {
 INSTANTIATE_TEST_SUITE_P(Errors, RunBrokenConfig,
                          ::testing::Values(BrokenConfig{"[settings\n", "broken\\.toml"},
                                            BrokenConfig{"x = 1.0.0\n", "broken\\.toml"},
-                                           BrokenConfig{"[logging]\nlevel = \"info\"\n",
-                                                        "key \"settings\" not found"},
+                                           BrokenConfig{std::nullopt, "key \"settings\" not found"},
                                            BrokenConfig{"", "key \"settings\" not found"}));
 
 TEST_F(Run, ConfigPathNamingADirectoryCannotBeOpened) {
@@ -224,9 +196,8 @@ class RunUnprivileged : public Run {
     void SetUp() override {
         if (::geteuid() != 0)
             GTEST_SKIP() << "needs root to switch to an unprivileged user";
-        sample.logging = "level = \"debug\"\nconsolelevel = \"off\"\n";
     }
-    ProcessResult runAsUser() { return run(logreap::test::unprivilegedUid()); }
+    logreap::test::ProcessResult runAsUser() { return run(logreap::test::unprivilegedUid()); }
 };
 
 TEST_F(RunUnprivileged, UnreadableSubdirectoryStopsTheRunBeforeAnyDirectoryIsRemoved) {

@@ -26,8 +26,8 @@
 #include "Hardening.hpp"
 
 namespace fs = std::filesystem;
-using logreap::hardening::kOld;
-using logreap::hardening::RunFixture;
+using logreap::test::kOld;
+using logreap::test::RunFixture;
 using ::testing::IsEmpty;
 
 namespace {

@@ -1,6 +1,6 @@
 // Links that lead out of or back up the purged trees, purge directories that
 // are links, awkward file names and paths beyond PATH_MAX, on whole runs of
-// the binary; and the escaping that keeps such names from corrupting the log.
+// the binary. (The escaping of names on its own is tested with the purge.)
 
 #include <ctime>
 #include <filesystem>
@@ -18,9 +18,9 @@
 #include "detail/DisplayText.hpp"
 
 namespace fs = std::filesystem;
-using logreap::hardening::kOld;
 using logreap::hardening::malformedLogLine;
-using logreap::hardening::RunFixture;
+using logreap::test::kOld;
+using logreap::test::RunFixture;
 using norvane::abap::displayText;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -28,30 +28,6 @@ using ::testing::Not;
 using ::testing::StartsWith;
 
 namespace {
-
-struct TextCase {
-    std::string raw;
-    std::string shown;
-};
-
-class DisplayText : public ::testing::TestWithParam<TextCase> {};
-
-TEST_P(DisplayText, EscapesOnlyWhatWouldCorruptALogLine) {
-    EXPECT_EQ(displayText(GetParam().raw), GetParam().shown);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, DisplayText,
-    ::testing::Values(
-        TextCase{"C:\\Data\\public\\Logs\\agent 1.log", "C:\\Data\\public\\Logs\\agent 1.log"},
-        TextCase{"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81",
-                 "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81"},
-        TextCase{std::string("a\nb\r\tc\0", 7), "a\\x0Ab\\x0D\\x09c\\x00"},
-        TextCase{"\x1b[31mred\x7f csi\xc2\x9b", "\\x1B[31mred\\x7F csi\\xC2\\x9B"},
-        TextCase{"latin1 \xfc.log", "latin1 \\xFC.log"},
-        TextCase{"\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80",  // overlong, surrogate, too high
-                 "\\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80"},
-        TextCase{"\xe2\x82\xe2\x82\xac \xe2\x82", "\\xE2\\x82\xe2\x82\xac \\xE2\\x82"}));
 
 class Escapes : public RunFixture, public ::testing::Test {};
 
@@ -76,7 +52,7 @@ TEST_F(Escapes, LinksOutOfTheTreeOrBackUpAreRemovedAndNeverFollowed) {
     EXPECT_THAT(
         tree.listing(),
         ElementsAre("config.toml", "data/", "data/public/", "data/public/Logs/",
-                    "data/public/Logs/" + logreap::hardening::todaysLogFileName(), "outside/",
+                    "data/public/Logs/" + logreap::test::todaysLogFileName(), "outside/",
                     "outside/dir/", "outside/dir/empty/", "outside/dir/old.log", "outside/old.log",
                     "suite/", "suite/bin/", "suite/bin/old.exe", "suite/logs/", "work/"));
     const std::string logged = logText();
@@ -100,7 +76,7 @@ TEST_F(Escapes, PurgeDirectoriesThatAreLinksArePurgedThroughTheLink) {
     const auto result = run();
 
     EXPECT_EQ(result.status, 0) << result.err;
-    const std::string logName = logreap::hardening::todaysLogFileName();
+    const std::string logName = logreap::test::todaysLogFileName();
     EXPECT_THAT(tree.listing(), ElementsAre("config.toml", "data/", "data/public/",
                                             "data/public/Logs", "elsewhere/", "elsewhere/Logs/",
                                             "elsewhere/Logs/" + logName, "elsewhere/Logs/new.log",
@@ -127,8 +103,8 @@ TEST_F(Escapes, AwkwardNamesArePurgedAndLoggedOneMessageALine) {
     }
     // A configuration file whose name starts with a dash, and a user-data
     // directory with a blank, a line end and non-ASCII letters in its name.
-    sample.userdata = (tree / "data dir\n\xc3\xbc").string();
-    logreap::test::writeConfig(tree / "work/-config.toml", sample);
+    config["settings"]["userdata"] = (tree / "data dir\n\xc3\xbc").string();
+    logreap::test::writeConfig(tree / "work/-config.toml", config);
 
     const auto result = logreap::test::runLogreap({"--config=-config.toml"},
                                                   logreap::test::inDirectory(tree / "work"));
@@ -141,7 +117,7 @@ TEST_F(Escapes, AwkwardNamesArePurgedAndLoggedOneMessageALine) {
             << displayText(name);
     }
     const std::string logged = logreap::test::readFile(tree / "data dir\n\xc3\xbc/public/Logs" /
-                                                       logreap::hardening::todaysLogFileName());
+                                                       logreap::test::todaysLogFileName());
     EXPECT_EQ(malformedLogLine(logged), std::nullopt);
     EXPECT_THAT(logged, HasSubstr("] Deleting log file: " + installLogs().string() +
                                   "/line\\x0Abreak.log\n"));
@@ -149,7 +125,7 @@ TEST_F(Escapes, AwkwardNamesArePurgedAndLoggedOneMessageALine) {
     EXPECT_THAT(logged, HasSubstr("in the '" + tree.root().string() +
                                   "/data dir\\x0A\xc3\xbc/public/Logs'"));
     // Three messages of the run, and one for each old file and each directory.
-    EXPECT_EQ(logreap::hardening::lines(logged).size(), 3 + names.size() * 2);
+    EXPECT_EQ(logreap::test::lines(logged).size(), 3 + names.size() * 2);
 }
 
 // Creates a chain of directories by descriptor, since the paths outgrow what

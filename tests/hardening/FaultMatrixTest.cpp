@@ -17,8 +17,8 @@
 #include "Hardening.hpp"
 
 namespace fs = std::filesystem;
-using logreap::hardening::kOld;
-using logreap::hardening::RunFixture;
+using logreap::test::kOld;
+using logreap::test::RunFixture;
 using ::testing::MatchesRegex;
 
 namespace {
@@ -72,8 +72,8 @@ class FaultMatrix : public RunFixture, public ::testing::TestWithParam<FaultCase
             tree.dir(fs::path(logs) / "empty");
         }
         tree.dir("conf");
-        logreap::test::writeConfig(tree / "config.toml", sample);
-        logreap::test::writeConfig(tree / "conf/config.toml", sample);
+        logreap::test::writeConfig(tree / "config.toml", config);
+        logreap::test::writeConfig(tree / "conf/config.toml", config);
     }
 };
 
@@ -81,7 +81,7 @@ TEST_P(FaultMatrix, StopsWithOneErrorLineAndLeavesTheTreeAsFixed) {
     const FaultCase& fault = GetParam();
     const auto before = tree.listing();
     const unsigned user = logreap::test::unprivilegedUid();
-    logreap::hardening::chownTree(tree.root(), user);
+    logreap::test::chownTree(tree.root(), user);
     fault.inflict(*this);
 
     const auto result = logreap::test::runLogreap({"-c", (tree / fault.config).string()},
@@ -99,7 +99,7 @@ TEST_P(FaultMatrix, StopsWithOneErrorLineAndLeavesTheTreeAsFixed) {
                      return std::find(fault.removed.begin(), fault.removed.end(), entry) ==
                             fault.removed.end();
                  });
-    const std::string logEntry = "data/public/Logs/" + logreap::hardening::todaysLogFileName();
+    const std::string logEntry = "data/public/Logs/" + logreap::test::todaysLogFileName();
     if (fault.logFileWritten && !std::count(expected.begin(), expected.end(), logEntry)) {
         expected.push_back(logEntry);
         std::sort(expected.begin(), expected.end());

@@ -1,19 +1,15 @@
 #include "Hardening.hpp"
 
 #include <cerrno>
-#include <ctime>
 #include <regex>
-#include <sstream>
-#include <stdexcept>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <fmt/chrono.h>
-#include <fmt/format.h>
 
 #include "detail/DisplayText.hpp"
 
@@ -90,29 +86,13 @@ std::optional<std::string> malformedLogLine(const std::string& logText) {
     if (!logText.empty() && logText.back() != '\n') {
         return "(no line end after the last message)";
     }
-    for (const auto& line : lines(logText)) {
+    for (const auto& line : test::lines(logText)) {
         if (!std::regex_search(line.substr(0, 64), stamp) ||
             norvane::abap::displayText(line) != line) {
             return line;
         }
     }
     return std::nullopt;
-}
-
-RunFixture::RunFixture() {
-    sample.install = (tree / "suite").string();
-    sample.userdata = (tree / "data").string();
-    sample.logging = "level = \"debug\"\nconsolelevel = \"off\"\n";
-    tree.dir("work");
-}
-
-test::ProcessResult RunFixture::run(std::optional<unsigned> uid) {
-    test::writeConfig(tree / "config.toml", sample);
-    if (uid) {
-        chownTree(tree.root(), *uid);
-    }
-    return test::runLogreap({"-c", (tree / "config.toml").string()},
-                            test::inDirectory(tree / "work", uid));
 }
 
 }  // namespace logreap::hardening

@@ -24,8 +24,8 @@
 #include "Hardening.hpp"
 
 namespace fs = std::filesystem;
-using logreap::hardening::kOld;
-using logreap::hardening::RunFixture;
+using logreap::test::kOld;
+using logreap::test::RunFixture;
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The purge on real trees in scratch folders, its messages read from the
-// registered logger.
+// registered logger, and how those messages show names.
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +17,7 @@
 #include <spdlog/spdlog.h>
 
 #include "Logger.hpp"
+#include "detail/DisplayText.hpp"
 #include "purge.hpp"
 #include "support/TempTree.hpp"
 
@@ -25,6 +26,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::system_clock;
 using logreap::test::TempTree;
 using norvane::abap::deleteLogFiles;
+using norvane::abap::displayText;
 using norvane::abap::pruneLogDirectory;
 using norvane::abap::purgeCutoff;
 using ::testing::ElementsAre;
@@ -250,5 +252,30 @@ TEST_F(Purge, OverlongPeriodDeletesNothing) {
     pruneLogDirectory(logs, std::numeric_limits<std::int32_t>::max());
     EXPECT_TRUE(fs::exists(logs / "ancient.log"));
 }
+
+// How the purge's messages show file names and configured paths.
+struct TextCase {
+    std::string raw;
+    std::string shown;
+};
+
+class DisplayText : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(DisplayText, EscapesOnlyWhatWouldCorruptALogLine) {
+    EXPECT_EQ(displayText(GetParam().raw), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, DisplayText,
+    ::testing::Values(
+        TextCase{"C:\\Data\\public\\Logs\\agent 1.log", "C:\\Data\\public\\Logs\\agent 1.log"},
+        TextCase{"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81",
+                 "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81"},
+        TextCase{std::string("a\nb\r\tc\0", 7), "a\\x0Ab\\x0D\\x09c\\x00"},
+        TextCase{"\x1b[31mred\x7f csi\xc2\x9b", "\\x1B[31mred\\x7F csi\\xC2\\x9B"},
+        TextCase{"latin1 \xfc.log", "latin1 \\xFC.log"},
+        TextCase{"\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80",  // overlong, surrogate, too high
+                 "\\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80"},
+        TextCase{"\xe2\x82\xe2\x82\xac \xe2\x82", "\\xE2\\x82\xe2\x82\xac \\xE2\\x82"}));
 
 }  // namespace

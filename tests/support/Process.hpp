@@ -37,7 +37,7 @@ ProcessResult runProgram(const std::filesystem::path& program, const std::vector
 // runProgram on the logreap binary under test.
 ProcessResult runLogreap(const std::vector<std::string>& args, const ProcessOptions& options = {});
 
-// Hands the tree, links included, to `uid` (POSIX only).
+// Hands the tree, links included, to `uid` (POSIX only; throws on Windows).
 void chownTree(const std::filesystem::path& root, unsigned uid);
 
 // A user id for running without privileges (root ignores permissions).

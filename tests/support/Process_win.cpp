@@ -129,6 +129,10 @@ ProcessResult runLogreap(const std::vector<std::string>& args, const ProcessOpti
     return runProgram(fs::path(self).parent_path() / L"logreap.exe", args, options);
 }
 
+void chownTree(const fs::path&, unsigned) {
+    throw std::logic_error("no unprivileged user is modelled on Windows");
+}
+
 unsigned unprivilegedUid() {
     throw std::logic_error("no unprivileged user is modelled on Windows");
 }

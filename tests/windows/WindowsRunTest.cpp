@@ -15,9 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "support/Process.hpp"
-#include "support/SampleConfig.hpp"
-#include "support/TempTree.hpp"
+#include "support/RunFixture.hpp"
 
 namespace fs = std::filesystem;
 using namespace logreap::test;
@@ -25,9 +23,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 namespace {
-
-constexpr std::chrono::hours kOld{24 * 20};
-constexpr std::chrono::hours kMonth{24 * 30};
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), what);
@@ -97,14 +92,15 @@ void removeTree(const std::wstring& path) {
     ::RemoveDirectoryW(path.c_str());
 }
 
-class WindowsRun : public ::testing::Test {
+class WindowsRun : public RunFixture, public ::testing::Test {
   protected:
-    TempTree tree;
+    WindowsRun() { setLogging({{"level", "debug"}, {"consolelevel", "debug"}}); }
+
     // The root with forward slashes, as a configuration written by hand may have it.
     std::string generic = tree.root().generic_string();
     std::string native = tree.root().string();
-    std::string userLogs = native + "\\data\\public\\Logs";
-    std::string installLogs = native + "\\suite\\logs";
+    std::string shownUserLogs = native + "\\data\\public\\Logs";
+    std::string shownInstallLogs = native + "\\suite\\logs";
 
     // Takes the host link `name` of the pool that tests/windows/make-link-pool.sh
     // laid out: its holder folder becomes the folder `where` (which must not
@@ -129,7 +125,7 @@ class WindowsRun : public ::testing::Test {
     // as on the console.
     std::string logFileText() const {
         std::string text;
-        for (const auto& entry : fs::directory_iterator(tree / "data/public/Logs")) {
+        for (const auto& entry : fs::directory_iterator(userLogs())) {
             if (entry.path().filename().string().rfind("logreap_", 0) == 0) {
                 text += readFile(entry.path());
             }
@@ -150,13 +146,9 @@ class WindowsRun : public ::testing::Test {
     // The user-data folder as configured; a relative one is taken from the
     // working directory, tree/work.
     ProcessResult run(const std::string& userdata = {}) {
-        SampleConfig config;
-        config.userdata = userdata.empty() ? generic + "/data/" : userdata;
-        config.install = native + "\\suite\\bin\\..\\";
-        config.logging = "level = \"debug\"\nconsolelevel = \"debug\"\n";
-        writeConfig(tree / "config.toml", config);
-        tree.dir("work");
-        return runLogreap({"-c", (tree / "config.toml").string()}, inDirectory(tree / "work"));
+        config["settings"]["userdata"] = userdata.empty() ? generic + "/data/" : userdata;
+        config["settings"]["install"] = native + "\\suite\\bin\\..\\";
+        return RunFixture::run();
     }
 
   private:
@@ -170,13 +162,16 @@ TEST_F(WindowsRun, PurgesBothTreesWithBackslashesInEveryMessage) {
 
     const auto result = run();
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_THAT(result.out, HasSubstr("Purging logs older than 14 day(s) and 00:00:00 in the '" +
-                                      userLogs + "' and '" + installLogs + "' directories"));
-    EXPECT_THAT(result.out, HasSubstr("Deleting log file: " + userLogs + "\\old.log"));
-    EXPECT_THAT(result.out, HasSubstr("Deleting log file: " + installLogs + "\\a\\b\\old.txt"));
     EXPECT_THAT(result.out,
-                HasSubstr("Successfully removed directory: '" + installLogs + "\\a\\b'"));
-    EXPECT_THAT(result.out, HasSubstr("Successfully removed directory: '" + installLogs + "\\a'"));
+                HasSubstr("Purging logs older than 14 day(s) and 00:00:00 in the '" +
+                          shownUserLogs + "' and '" + shownInstallLogs + "' directories"));
+    EXPECT_THAT(result.out, HasSubstr("Deleting log file: " + shownUserLogs + "\\old.log"));
+    EXPECT_THAT(result.out,
+                HasSubstr("Deleting log file: " + shownInstallLogs + "\\a\\b\\old.txt"));
+    EXPECT_THAT(result.out,
+                HasSubstr("Successfully removed directory: '" + shownInstallLogs + "\\a\\b'"));
+    EXPECT_THAT(result.out,
+                HasSubstr("Successfully removed directory: '" + shownInstallLogs + "\\a'"));
     EXPECT_THAT(result.out, Not(HasSubstr("/")));
     EXPECT_THAT(result.out, HasSubstr("Total time: "));
 
@@ -197,6 +192,8 @@ TEST_F(WindowsRun, WritesTheDailyLogFileWithTheSameMessages) {
         logText += readFile(entry.path());
     }
     EXPECT_THAT(logText, HasSubstr("[info] [thread "));
+    // Call sites relative to the source tree, not the build machine's paths.
+    EXPECT_THAT(logText, HasSubstr("] [src/logreap/main.cpp:"));
     EXPECT_THAT(logText, HasSubstr("Log purge operation completed"));
     EXPECT_THAT(logText, HasSubstr("in the '" + native + "\\data\\public\\Logs' and"));
 }
@@ -213,7 +210,7 @@ TEST_F(WindowsRun, DirectoryLinkIsRemovedNotFollowed) {
     // target (here refused, the target not being empty), so the link's own
     // removal cannot be shown under Wine.
     EXPECT_THAT(result.out,
-                HasSubstr("Trying to remove directory '" + userLogs + "\\link' if empty."));
+                HasSubstr("Trying to remove directory '" + shownUserLogs + "\\link' if empty."));
     EXPECT_TRUE(present(elsewhere / "keep.log"));
 }
 
@@ -221,14 +218,14 @@ TEST_F(WindowsRun, DirectoryLinkIsRemovedNotFollowed) {
 // beyond them is deleted or named, while the tree around them is purged.
 TEST_F(WindowsRun, DirectoryLinksAtAnyDepthLeaveTheirTargetsAlone) {
     const std::vector<std::pair<std::string, fs::path>> links{
-        {userLogs + "\\link-to-precious", takeLink("link-to-precious", "data/public/Logs")},
-        {userLogs + "\\sub\\link2", takeLink("link2", "data/public/Logs/sub")}};
+        {shownUserLogs + "\\link-to-precious", takeLink("link-to-precious", "data/public/Logs")},
+        {shownUserLogs + "\\sub\\link2", takeLink("link2", "data/public/Logs/sub")}};
     for (const auto& [link, target] : links) {
-        makeFile(target / "precious.log", kMonth);
-        makeFile(target / "inner/precious.log", kMonth);
+        makeFile(target / "precious.log", kOld);
+        makeFile(target / "inner/precious.log", kOld);
     }
-    makeFile(tree / "data/public/Logs/old.log", kMonth);
-    makeFile(tree / "data/public/Logs/sub/old.log", kMonth);
+    makeFile(tree / "data/public/Logs/old.log", kOld);
+    makeFile(tree / "data/public/Logs/sub/old.log", kOld);
     makeFile(tree / "data/public/Logs/sub/new.log");
 
     const auto result = run();
@@ -255,14 +252,14 @@ class WindowsRunDeep : public WindowsRun, public ::testing::WithParamInterface<b
 TEST_P(WindowsRunDeep, PurgesBeyondMaxPath) {
     const bool relative = GetParam();
     fs::path deep = "data/public/Logs";
-    std::string shown = relative ? "..\\data\\public\\Logs" : userLogs;
+    std::string shown = relative ? "..\\data\\public\\Logs" : shownUserLogs;
     for (int level = 10; level < 22; ++level) {
         const std::string name = "nested-folder-of-level-" + std::to_string(level) + "-logs";
         deep /= name;
         shown += "\\" + name;
     }
     ASSERT_GT(shown.size(), std::size_t{MAX_PATH} + 100);
-    makeFile(tree / deep / "old.log", kMonth);
+    makeFile(tree / deep / "old.log", kOld);
     makeFile(tree / deep / "new.log");
 
     const auto result = run(relative ? "../data" : "");
@@ -284,8 +281,8 @@ TEST_P(WindowsRunNames, AreWrittenAsUtf8) {
     const std::string logs = GetParam();
     const std::string file = "Protokoll-Größe-日本-😀.log";
     const std::string folder = "Übersicht-😀";
-    makeFile(tree / u8path(logs + "/" + file), kMonth);
-    makeFile(tree / u8path(logs + "/" + folder + "/" + file), kMonth);
+    makeFile(tree / u8path(logs + "/" + file), kOld);
+    makeFile(tree / u8path(logs + "/" + folder + "/" + file), kOld);
     makeFile(tree / u8path(logs + "/Neu-" + file));
 
     const auto result = run();
@@ -307,18 +304,5 @@ TEST_P(WindowsRunNames, AreWrittenAsUtf8) {
 
 INSTANTIATE_TEST_SUITE_P(BothTrees, WindowsRunNames,
                          ::testing::Values("data/public/Logs", "suite/logs"));
-
-TEST(WindowsCommandLine, HelpAndErrors) {
-    const auto help = runLogreap({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_THAT(help.out, HasSubstr("usage: logreap [-h] [--config PATH]\n"));
-    EXPECT_THAT(help.out, HasSubstr("Total time: 00:00:"));
-
-    const auto bogus = runLogreap({"--help", "--bogus"});
-    EXPECT_EQ(bogus.status, 1);
-    EXPECT_EQ(bogus.err,
-              "Command line error: unrecognised option '--bogus'\n"
-              "Run logreap --help for usage information\n");
-}
 
 }  // namespace
