@@ -3,8 +3,8 @@
 #   config/TomlDocument.hpp includes it, with the project's corrections;
 # - fmt 11 and spdlog 1.15+, static libraries with their CMake package files in
 #   .deps/linux, or .deps/mingw for the Windows cross build (logreap::logging);
-# - Boost.Program_options: Debian's package, or compiled from Debian's sources
-#   for the cross build (cmake/WindowsCross.cmake).
+# - Boost.Program_options: the static library of Debian's package, or compiled
+#   from Debian's sources for the cross build (cmake/WindowsCross.cmake).
 
 set(LOGREAP_DEPS_INCLUDE "${PROJECT_SOURCE_DIR}/.deps/include" CACHE PATH
     "toml11's headers, fetched by scripts/setup-deps.sh")
@@ -51,5 +51,7 @@ if(LOGREAP_BOOST_ROOT_FROM_TOOLCHAIN)
   # The cross build: Boost and GoogleTest from Debian's sources.
   include(WindowsCross)
 else()
+  # Static, as fmt and spdlog are: the program needs only the C and C++ runtimes.
+  set(Boost_USE_STATIC_LIBS ON)
   find_package(Boost 1.74 REQUIRED COMPONENTS program_options)
 endif()
