@@ -12,31 +12,10 @@ cmake --build --preset release >/dev/null
 tool="$root/build/release/src/logreap/logreap"
 
 demo=$(mktemp -d /tmp/logreap-demo.XXXXXX)
-install="$demo/install"
-userdata="$demo/userdata"
+. "$root/scripts/lib/demo-tree.sh"
+make_demo_tree "$demo" config/config.toml
 
-# Files 30 days old (past the 14-day retention) and files written now.
-old() { mkdir -p "$(dirname "$1")" && echo "old entry" >"$1" && touch -d '30 days ago' "$1"; }
-new() { mkdir -p "$(dirname "$1")" && echo "recent entry" >"$1"; }
-old "$userdata/public/Logs/agent_2026-01-01.log"
-old "$userdata/public/Logs/archive/2025/11/agent.log"
-new "$userdata/public/Logs/agent_today.log"
-old "$install/logs/rfc/old-trace.txt"
-new "$install/logs/rfc/current-trace.txt"
-old "$install/logs/core.dump"
-mkdir -p "$install/logs/empty/chain/of/directories"
-old "$install/bin/not-a-log.exe"  # outside the purged trees: stays
-
-# The example configuration, pointed at the demonstration tree, with the
-# purge's own messages on the console.
-mkdir -p "$demo/config" "$demo/work"
-sed -e "s|^install = .*|install = \"$install\"|" \
-    -e "s|^userdata = .*|userdata = \"$userdata\"|" \
-    -e "s|^level = .*|level = \"debug\"|" \
-    -e "s|^consolelevel = .*|consolelevel = \"debug\"|" \
-    config/config.toml >"$demo/config/config.toml"
-
-show() { (cd "$demo" && find install userdata -mindepth 1 | sort | sed 's/^/  /'); }
+show() { demo_tree_listing "$demo" | sed 's/^/  /'; }
 echo "== The tree before the run ($demo)"
 show
 echo
