@@ -24,8 +24,6 @@ stamp="$deps/headers.stamp"
 pins=(
   "libtoml11-dev 4.4.0-1 ^4\\.4\\.0-"
 )
-suites=(stable testing unstable)
-
 debian_packages=(g++ cmake ninja-build libboost-program-options-dev libgtest-dev libgmock-dev clang-format-14)
 
 say() { printf 'setup-deps: %s\n' "$*" >&2; }
@@ -45,22 +43,13 @@ fetch_headers() {
   trap 'rm -rf "$work"' EXIT
   mkdir -p "$work/debs"
   say "reading the package lists of the newer Debian suites"
-  private_apt_state "$work" < <(for s in "${suites[@]}"; do
-    echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive $s main"
-  done)
+  private_apt_state "$work" < <(newer_suites_sources deb "$archive")
 
   local line name pin pattern chosen
   for line in "${pins[@]}"; do
     read -r name pin pattern <<<"$line"
-    chosen=""
-    if apt-cache "${apt_opts[@]}" madison "$name" | awk -F'|' '{gsub(/ /, "", $2); print $2}' | grep -qxF "$pin"; then
-      chosen=$pin
-    else
-      chosen=$(apt-cache "${apt_opts[@]}" madison "$name" | awk -F'|' '{gsub(/ /, "", $2); print $2}' |
-        grep -E "$pattern" | sort -V | tail -n 1 || true)
-      [ -n "$chosen" ] || die "no $name of the needed major version ($pattern) in the suites ${suites[*]}"
-      say "$name $pin has left the archive; taking $chosen"
-    fi
+    chosen=$(apt-cache "${apt_opts[@]}" madison "$name" | awk -F'|' '{gsub(/ /, "", $2); print $2}' |
+      pick_version "$name" "$pin" "$pattern") || exit 1
     (cd "$work/debs" && apt-get "${apt_opts[@]}" download -qq "$name=$chosen" >/dev/null 2>&1) ||
       die "could not download $name $chosen"
   done

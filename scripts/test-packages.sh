@@ -60,6 +60,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Passes when the command exits with 0 and writes nothing at all: the unit
+# checker and man report what is wrong in warnings, with status 0.
+check_quiet() { # description, command...
+  local what=$1 out status=0
+  shift
+  out=$("$@" 2>&1) || status=$?
+  if [ "$status" -eq 0 ] && [ -z "$out" ]; then
+    pass "$what"
+  else
+    fail "$what (status $status)"
+    printf '%s\n' "$out" | sed 's/^/    /' >&2
+  fi
+}
+
 same_text() { # description, expected, actual
   if [ "$2" = "$3" ]; then
     pass "$1"
@@ -215,28 +229,16 @@ verify_root="$scratch/verify-root"
 mkdir -p "$verify_root/lib/systemd/system"
 cp -a /lib/systemd/system/. "$verify_root/lib/systemd/system/"
 cp -a "$ext/." "$verify_root/"
-verify_out=$(MANPATH="$verify_root/usr/share/man" systemd-analyze --root="$verify_root" verify \
-  "$verify_root/lib/systemd/system/logreap.service" "$verify_root/lib/systemd/system/logreap.timer" 2>&1) &&
-  verify_status=0 || verify_status=$?
-if [ "$verify_status" -eq 0 ] && [ -z "$verify_out" ]; then
-  pass "systemd-analyze verify logreap.service logreap.timer"
-else
-  fail "systemd-analyze verify (status $verify_status)"
-  printf '%s\n' "$verify_out" | sed 's/^/    /' >&2
-fi
+check_quiet "systemd-analyze verify logreap.service logreap.timer" \
+  env MANPATH="$verify_root/usr/share/man" systemd-analyze --root="$verify_root" verify \
+  "$verify_root/lib/systemd/system/logreap.service" "$verify_root/lib/systemd/system/logreap.timer"
 service="$ext/lib/systemd/system/logreap.service"
 check "logreap.service: oneshot, reading /etc/norvane/config.toml" bash -c \
   "grep -qx 'Type=oneshot' '$service' && grep -qx 'ExecStart=/usr/bin/logreap --config /etc/norvane/config.toml' '$service'"
 check "logreap.timer: persistent" grep -qx 'Persistent=true' "$ext/lib/systemd/system/logreap.timer"
 
-man_out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$ext/usr/share/man/man1/logreap.1.gz" 2>&1 >/dev/null) &&
-  man_status=0 || man_status=$?
-if [ "$man_status" -eq 0 ] && [ -z "$man_out" ]; then
-  pass "man --warnings -l logreap.1.gz"
-else
-  fail "man page rendering (status $man_status)"
-  printf '%s\n' "$man_out" | sed 's/^/    /' >&2
-fi
+check_quiet "man --warnings -l logreap.1.gz (the page itself discarded)" \
+  sh -c 'LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$1" >/dev/null' man "$ext/usr/share/man/man1/logreap.1.gz"
 
 tool="$ext/usr/bin/logreap"
 help_status=0

@@ -11,7 +11,6 @@ compiled_sources=(
   "fmtlib 11.1.1+ds1-2 ^11\\."
   "spdlog 1:1.15.3+ds-1 ^1:1\\.(1[5-9]|[2-9][0-9])\\."
 )
-compiled_suites=(stable testing unstable)
 compiled_src="$root/.deps/src"
 
 compiled_sources_complete() {
@@ -42,25 +41,17 @@ orig_tarball_of() {
 # Only the upstream tarball is taken: Debian's packaging is not needed to build
 # the libraries, and mirrors may drop a superseded revision's own files first.
 fetch_compiled_sources() {
-  local archive work line name pin pattern chosen versions tarball path sum
+  local archive work line name pin pattern chosen tarball path sum
   archive=$(debian_archive)
   work=$(mktemp -d)
   say "reading the source package lists of the newer Debian suites"
-  private_apt_state "$work/apt" < <(for s in "${compiled_suites[@]}"; do
-    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive $s main"
-  done)
+  private_apt_state "$work/apt" < <(newer_suites_sources deb-src "$archive")
   rm -rf "$compiled_src.new"
   mkdir -p "$compiled_src.new"
   for line in "${compiled_sources[@]}"; do
     read -r name pin pattern <<<"$line"
-    versions=$(apt-cache "${apt_opts[@]}" showsrc "$name" 2>/dev/null | sed -n 's/^Version: //p')
-    if grep -qxF "$pin" <<<"$versions"; then
-      chosen=$pin
-    else
-      chosen=$(grep -E "$pattern" <<<"$versions" | sort -V | tail -n 1 || true)
-      [ -n "$chosen" ] || die "no $name source of the needed version ($pattern) in the suites ${compiled_suites[*]}"
-      say "$name $pin has left the archive; taking $chosen"
-    fi
+    chosen=$(apt-cache "${apt_opts[@]}" showsrc "$name" 2>/dev/null | sed -n 's/^Version: //p' |
+      pick_version "$name" "$pin" "$pattern") || exit 1
     read -r path sum <<<"$(orig_tarball_of "$name" "$chosen")"
     [ -n "${sum:-}" ] || die "no upstream tarball listed for $name $chosen"
     tarball="$work/${path##*/}"

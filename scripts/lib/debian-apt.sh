@@ -51,3 +51,31 @@ private_apt_state() {
   apt-get "${apt_opts[@]}" update -qq >/dev/null 2>"$work/update.err" ||
     die "could not read the package lists: $(tail -n 3 "$work/update.err")"
 }
+
+# The newer Debian suites that the libraries too old in Debian 12 come from.
+newer_suites=(stable testing unstable)
+
+# Their apt source lines of kind $1 (deb or deb-src) in the archive $2 (see
+# debian_archive), for private_apt_state.
+newer_suites_sources() {
+  local suite
+  for suite in "${newer_suites[@]}"; do
+    echo "$1 [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $2 $suite main"
+  done
+}
+
+# Of the versions of package $1 on standard input (one a line), the pinned
+# version $2 if it is there, else the newest that matches the pattern $3.
+# Call it as chosen=$(... | pick_version ...) || exit 1.
+pick_version() {
+  local name=$1 pin=$2 pattern=$3 versions chosen
+  versions=$(cat)
+  if grep -qxF "$pin" <<<"$versions"; then
+    printf '%s\n' "$pin"
+    return 0
+  fi
+  chosen=$(grep -E "$pattern" <<<"$versions" | sort -V | tail -n 1 || true)
+  [ -n "$chosen" ] || die "no $name of the needed version ($pattern) in the suites ${newer_suites[*]}"
+  say "$name $pin has left the archive; taking $chosen"
+  printf '%s\n' "$chosen"
+}
