@@ -144,24 +144,27 @@ void BM_DepthKeys(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-// The purge's sort of the collected list, keys already in the entries.
+// The purge's removal order of the collected list, keys already in the entries.
 void BM_DepthSort(benchmark::State& state) {
+    using norvane::abap::detail::CollectedDirectory;
     const auto& paths = directoryPaths(static_cast<std::size_t>(state.range(0)));
-    std::vector<norvane::abap::detail::CollectedDirectory> pristine;
-    pristine.reserve(paths.size());
+    std::map<fs::path, std::size_t> indexOf;
+    std::vector<CollectedDirectory> list;
+    list.reserve(paths.size());
     for (const auto& path : paths) {
-        pristine.push_back({static_cast<std::size_t>(depthKey(path)), path.native()});
+        const auto parent = indexOf.find(path.parent_path());
+        list.push_back({parent == indexOf.end() ? CollectedDirectory::kNoParent : parent->second,
+                        static_cast<std::size_t>(depthKey(path)), path.filename().native()});
+        indexOf.emplace(path, list.size() - 1);
     }
-    std::vector<norvane::abap::detail::CollectedDirectory> list;
+    std::vector<std::size_t> order;
     for (auto _ : state) {
-        state.PauseTiming();
-        list = pristine;
-        state.ResumeTiming();
-        norvane::abap::detail::sortDeepestFirst(list);
+        order = norvane::abap::detail::removalOrder(list);
         benchmark::ClobberMemory();
     }
-    if (!std::is_sorted(list.begin(), list.end(),
-                        [](const auto& a, const auto& b) { return a.depth > b.depth; })) {
+    if (!std::is_sorted(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return list[a].depth > list[b].depth;
+        })) {
         state.SkipWithError("not sorted deepest first");
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));

@@ -1,52 +1,73 @@
+// The file-tree layer over the POSIX calls relative to directory descriptors
+// (openat, fstatat, unlinkat) and Linux's getdents64.
+
 #include "detail/FileTree.hpp"
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <limits>
+#include <memory>
+#include <string>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
-
 namespace norvane::abap::filetree {
 namespace {
-
-using Clock = std::chrono::system_clock;
 
 std::error_code lastError() {
     return {errno, std::generic_category()};
 }
 
+// The only answers that mean "nothing is there": the name is missing, or a
+// link on the way leads through something that is no directory.
 bool isAbsence(int error) {
     return error == ENOENT || error == ENOTDIR;
 }
 
-// clear() looks the category up through a call; most entries find it clear.
-void markSuccess(std::error_code& ec) {
-    if (ec) {
-        ec.clear();
-    }
-}
-
-// The system calls want a terminated name; listing names are short.
-class CName {
+// A descriptor, closed when the owner goes.
+class UniqueFd {
   public:
-    explicit CName(NativeName name) : length_(name.size()) {
-        if (length_ <= NAME_MAX) {
-            std::memcpy(text_, name.data(), length_);
-            text_[length_] = '\0';
+    explicit UniqueFd(int fd) noexcept : fd_(fd) {}
+    ~UniqueFd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
         }
     }
-    // Null for a name no file system holds, so that the call fails cleanly.
-    const char* get() const { return length_ <= NAME_MAX ? text_ : nullptr; }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const noexcept { return fd_; }
 
   private:
-    std::size_t length_;
+    int fd_;
+};
+
+// The system calls want a terminated name. Listing names fit the buffer; a
+// longer one (file systems such as CIFS allow them) is copied to the heap and
+// left for the kernel to accept or refuse.
+class CName {
+  public:
+    explicit CName(NativeName name) {
+        if (name.size() <= NAME_MAX) {
+            std::memcpy(text_, name.data(), name.size());
+            text_[name.size()] = '\0';
+            pointer_ = text_;
+        } else {
+            long_.assign(name);
+            pointer_ = long_.c_str();
+        }
+    }
+    CName(const CName&) = delete;
+    CName& operator=(const CName&) = delete;
+    const char* get() const { return pointer_; }
+
+  private:
     char text_[NAME_MAX + 1];
+    std::string long_;
+    const char* pointer_;
 };
 
 // Seconds and nanoseconds since 1970 on the system clock, saturated at its range.
@@ -66,13 +87,28 @@ Clock::time_point toSystemClock(const timespec& time) {
                              duration_cast<Clock::duration>(nanoseconds(time.tv_nsec)));
 }
 
+FileIdentity identityFrom(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
 Status statusFrom(const struct stat& info) {
     Status status;
     status.type = S_ISREG(info.st_mode)   ? Type::regular
                   : S_ISDIR(info.st_mode) ? Type::directory
                                           : Type::other;
     status.lastWrite = toSystemClock(info.st_mtim);
+    status.identity = identityFrom(info);
     return status;
+}
+
+Result<Status> statusResult(int outcome, const struct stat& info) {
+    if (outcome == 0) {
+        return {statusFrom(info), {}};
+    }
+    if (isAbsence(errno)) {
+        return {};
+    }
+    return {{}, lastError()};
 }
 
 Listed listedKind(int directoryFd, const dirent64& entry) {
@@ -96,54 +132,61 @@ Listed listedKind(int directoryFd, const dirent64& entry) {
     }
 }
 
-}  // namespace
-
 constexpr std::size_t kListingBytes = 32 * 1024;
 
-// The descriptor, and its listing buffer once one is asked for. The listing
-// is read with getdents64 itself: a directory stream would cost two more
-// system calls for every directory opened.
+}  // namespace
+
+// The descriptor, and its listing buffer once the listing is read. The
+// listing is read with getdents64 itself: a directory stream would cost two
+// more system calls for every directory opened.
 struct Directory::Handle {
-    int fd = -1;
+    UniqueFd fd;
     std::unique_ptr<char[]> listing;
     std::size_t offset = 0;
     std::size_t filled = 0;
     bool finished = false;
 
     explicit Handle(int opened) : fd(opened) {}
-    ~Handle() { ::close(fd); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
 };
 
 void Directory::release(Handle* handle) noexcept {
     delete handle;
 }
 
-Directory Directory::open(const std::filesystem::path& path, std::error_code& ec) {
+Result<Directory> Directory::open(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        ec = lastError();
-        return {};
+        return {{}, lastError()};
     }
-    markSuccess(ec);
-    return Directory(new Handle(fd));
+    return {Directory(new Handle(fd)), {}};
 }
 
-Directory Directory::openChild(NativeName name, std::error_code& ec) const {
-    const int fd =
-        ::openat(handle_->fd, CName(name).get(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        // ELOOP: a link by now; ENOTDIR: no directory by now. Neither is walked.
-        ec = (errno == ELOOP || errno == ENOTDIR) ? std::error_code() : lastError();
-        return {};
+Result<Child> Directory::openChild(NativeName name) const {
+    const int fd = ::openat(handle_->fd.get(), CName(name).get(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        return {{Directory(new Handle(fd)), Met::directory}, {}};
     }
-    markSuccess(ec);
-    return Directory(new Handle(fd));
+    switch (errno) {
+        case ENOENT:
+            return {{Directory(), Met::gone}, {}};
+        case ELOOP:    // a link by now
+        case ENOTDIR:  // a file by now
+            return {{Directory(), Met::notDirectory}, {}};
+        default:
+            return {{}, lastError()};
+    }
 }
 
-bool Directory::next(ListedEntry& entry, std::error_code& ec) {
-    markSuccess(ec);
+Result<FileIdentity> Directory::identity() const {
+    struct stat info;
+    if (::fstat(handle_->fd.get(), &info) != 0) {
+        return {{}, lastError()};
+    }
+    return {identityFrom(info), {}};
+}
+
+Result<std::optional<ListedEntry>> Directory::next() {
     Handle& h = *handle_;
     if (!h.listing) {
         h.listing = std::make_unique_for_overwrite<char[]>(kListingBytes);
@@ -151,15 +194,12 @@ bool Directory::next(ListedEntry& entry, std::error_code& ec) {
     for (;;) {
         if (h.offset >= h.filled) {
             if (h.finished) {
-                return false;
+                return {};
             }
-            const ssize_t read = ::getdents64(h.fd, h.listing.get(), kListingBytes);
+            const ssize_t read = ::getdents64(h.fd.get(), h.listing.get(), kListingBytes);
             if (read <= 0) {
                 h.finished = true;
-                if (read < 0) {
-                    ec = lastError();
-                }
-                return false;
+                return {std::nullopt, read < 0 ? lastError() : std::error_code()};
             }
             h.filled = static_cast<std::size_t>(read);
             h.offset = 0;
@@ -170,33 +210,18 @@ bool Directory::next(ListedEntry& entry, std::error_code& ec) {
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
             continue;
         }
-        entry.name = NativeName(name);
-        entry.kind = listedKind(h.fd, *found);
-        return true;
+        return {ListedEntry{NativeName(name), listedKind(h.fd.get(), *found)}, {}};
     }
 }
 
-Status Directory::status(NativeName name, std::error_code& ec) const {
+Result<Status> Directory::status(NativeName name) const {
     struct stat info;
-    if (::fstatat(handle_->fd, CName(name).get(), &info, 0) != 0) {
-        ec = isAbsence(errno) ? std::error_code() : lastError();
-        return {};
-    }
-    markSuccess(ec);
-    return statusFrom(info);
+    return statusResult(::fstatat(handle_->fd.get(), CName(name).get(), &info, 0), info);
 }
 
-std::optional<FileIdentity> Directory::identity(NativeName name) const {
-    struct stat info;
-    if (::fstatat(handle_->fd, CName(name).get(), &info, 0) != 0) {
-        return std::nullopt;
-    }
-    return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
-                        static_cast<std::uint64_t>(info.st_ino)};
-}
-
-std::error_code Directory::removeFile(NativeName name) const {
-    if (::unlinkat(handle_->fd, CName(name).get(), 0) != 0) {
+// There is no removal by descriptor: the name is looked up once more here.
+std::error_code Directory::removeOldFile(NativeName name, const Status&, Clock::time_point) const {
+    if (::unlinkat(handle_->fd.get(), CName(name).get(), 0) != 0 && errno != ENOENT) {
         return lastError();
     }
     return {};
@@ -204,7 +229,7 @@ std::error_code Directory::removeFile(NativeName name) const {
 
 std::error_code Directory::removeDirectory(NativeName name) const {
     const CName cname(name);
-    if (::unlinkat(handle_->fd, cname.get(), AT_REMOVEDIR) == 0 || errno == ENOENT) {
+    if (::unlinkat(handle_->fd.get(), cname.get(), AT_REMOVEDIR) == 0 || errno == ENOENT) {
         return {};
     }
     if (errno != ENOTDIR) {
@@ -212,36 +237,29 @@ std::error_code Directory::removeDirectory(NativeName name) const {
     }
     // No directory: a link to one is removed as a link; anything else stays.
     struct stat info;
-    if (::fstatat(handle_->fd, cname.get(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(handle_->fd.get(), cname.get(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT ? std::error_code() : lastError();
     }
     if (!S_ISLNK(info.st_mode)) {
         return std::make_error_code(std::errc::not_a_directory);
     }
-    return removeFile(name);
-}
-
-Status statusOf(const std::filesystem::path& path, std::error_code& ec) {
-    struct stat info;
-    if (::stat(path.c_str(), &info) != 0) {
-        ec = isAbsence(errno) ? std::error_code() : lastError();
-        return {};
+    if (::unlinkat(handle_->fd.get(), cname.get(), 0) != 0 && errno != ENOENT) {
+        return lastError();
     }
-    markSuccess(ec);
-    return statusFrom(info);
+    return {};
 }
 
-std::optional<FileIdentity> identityOf(const std::filesystem::path& path) {
+Result<Status> statusOf(const std::filesystem::path& path) {
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0) {
-        return std::nullopt;
-    }
-    return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
-                        static_cast<std::uint64_t>(info.st_ino)};
+    return statusResult(::stat(path.c_str(), &info), info);
 }
 
-bool isGone(const std::error_code& ec) {
-    return ec.category() == std::generic_category() && isAbsence(ec.value());
+void raiseOpenFileLimit() noexcept {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        (void)::setrlimit(RLIMIT_NOFILE, &limit);  // a refusal leaves the bound in the walk
+    }
 }
 
 }  // namespace norvane::abap::filetree

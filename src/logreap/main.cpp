@@ -22,6 +22,7 @@
 #include "RunTimer.hpp"
 #include "config/ConfigLoader.hpp"
 #include "detail/DisplayText.hpp"
+#include "detail/FileTree.hpp"
 #include "purge.hpp"
 
 namespace po = boost::program_options;
@@ -106,6 +107,7 @@ int run(int argc, char** argv, po::options_description& options) {
 }  // namespace norvane::abap
 
 int main(int argc, char** argv) {
+    norvane::abap::filetree::raiseOpenFileLimit();
     po::options_description options("Allowed options");
     // Errors the run does not handle arrive here after its timer has printed the
     // total time: one report, status 2, and never std::terminate.

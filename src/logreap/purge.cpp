@@ -12,6 +12,7 @@
 #include <spdlog/spdlog.h>
 
 #include "Logger.hpp"
+#include "detail/DirectoryChain.hpp"
 #include "detail/DisplayText.hpp"
 #include "detail/FileTree.hpp"
 #include "detail/PurgeDetail.hpp"
@@ -24,11 +25,12 @@ namespace {
 
 using detail::CollectedDirectory;
 using filetree::Directory;
+using filetree::DirectoryChain;
 using filetree::Listed;
 using filetree::ListedEntry;
-using filetree::NativeName;
+using filetree::Met;
+using filetree::NativeString;
 using filetree::Type;
-using NativeString = fs::path::string_type;
 
 constexpr auto kSeparator = fs::path::preferred_separator;
 
@@ -47,208 +49,248 @@ std::string shownPath(const fs::path& directory, const NativeString& relative) {
     return displayText((directory / relative).string());
 }
 
-// The file that the logger's daily sink is writing now, if it has one. Removing
-// it would send the rest of the run's messages to an unlinked file.
-class OwnLogFile {
-  public:
-    explicit OwnLogFile(const spdlog::logger& logger) {
-        if (const auto file = currentLogFile(logger)) {
-            name_ = file->filename().native();
-            identity_ = filetree::identityOf(*file);
+// The identity of the file that the logger's daily sink is writing now, if it
+// has one. Removing it would send the rest of the run's messages to an
+// unlinked file.
+std::optional<filetree::FileIdentity> ownLogFile(const spdlog::logger& logger) {
+    if (const auto file = currentLogFile(logger)) {
+        const auto status = filetree::statusOf(*file);
+        if (!status.error && status.value.type == Type::regular) {
+            return status.value.identity;
         }
     }
-
-    // Names are compared first: only a file of the same name is looked at again.
-    bool is(const Directory& parent, NativeName name) const {
-        return identity_ && name == name_ && parent.identity(name) == identity_;
-    }
-
-  private:
-    NativeString name_;
-    std::optional<filetree::FileIdentity> identity_;
-};
+    return std::nullopt;
+}
 
 [[noreturn]] void throwIncrementError(const std::error_code& ec) {
     throw fs::filesystem_error("cannot increment recursive directory iterator", ec);
 }
 
 // Walks the tree beneath `root` depth first, in the order of each listing,
-// every subdirectory right after its own entry. `visit` gets the listing's
-// directory, the entry, its path relative to the root and its depth (1 for the
-// root's entries). Only real directories are descended into, each opened
-// relative to its parent, so one descriptor is held per level.
+// every subdirectory right after its own entry; only real directories are
+// descended into. `visit` gets the listing's directory, the entry, its path
+// relative to the root, its depth (1 for the root's entries) and what `visit`
+// returned for the directory being listed (kNoParent at the root); what it
+// returns is kept for the entry, should the walk descend into it. An entry or
+// directory that is gone by the time the walk reaches it is passed over.
 template <class Visit>
 void walkTree(Directory& root, Visit&& visit) {
-    struct Level {
-        Directory directory;
-        std::size_t pathLength;
-    };
-    std::vector<Level> levels;
+    DirectoryChain chain(root);
+    std::vector<std::size_t> pathLengths;  // of each level's relative path
+    std::vector<std::size_t> marks;        // what `visit` returned for each level
     NativeString relative;
-    ListedEntry entry;
-    std::error_code ec;
     for (;;) {
-        Directory& current = levels.empty() ? root : levels.back().directory;
-        relative.resize(levels.empty() ? 0 : levels.back().pathLength);
-        if (!current.next(entry, ec)) {
-            if (ec) {
-                throwIncrementError(ec);
-            }
-            if (levels.empty()) {
+        const std::size_t depth = chain.depth();
+        pathLengths.resize(depth);  // shorter where the chain was cut
+        marks.resize(depth);
+        relative.resize(depth == 0 ? 0 : pathLengths.back());
+        const auto listed = chain.next();
+        if (listed.error) {
+            throwIncrementError(listed.error);
+        }
+        if (!listed.value) {
+            if (depth == 0) {
                 return;
             }
-            levels.pop_back();
+            chain.pop();
             continue;
         }
+        const auto reached = chain.deepest();
+        if (reached.error) {
+            throwIncrementError(reached.error);
+        }
+        if (reached.value.directory == nullptr) {
+            continue;  // the listed directory is gone: the rest of its listing with it
+        }
+        const ListedEntry& entry = *listed.value;
         if (!relative.empty()) {
             relative += kSeparator;
         }
         relative.append(entry.name);
-        visit(std::as_const(current), entry, std::as_const(relative), levels.size() + 1);
+        const std::size_t mark =
+            visit(*reached.value.directory, entry, std::as_const(relative), depth + 1,
+                  depth == 0 ? CollectedDirectory::kNoParent : marks.back());
         if (entry.kind == Listed::directory) {
-            Directory child = current.openChild(entry.name, ec);
-            if (ec) {
-                throwIncrementError(ec);
+            const auto pushed = chain.push(entry.name);
+            if (pushed.error) {
+                throwIncrementError(pushed.error);
             }
-            if (child) {
-                levels.push_back({std::move(child), relative.size()});
+            if (pushed.value == Met::directory) {
+                pathLengths.push_back(relative.size());
+                marks.push_back(mark);
             }
         }
     }
 }
 
 void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff, spdlog::logger& logger) {
-    std::error_code ec;
-    Directory root = Directory::open(directory, ec);
-    if (ec) {
+    auto root = Directory::open(directory);
+    if (root.error) {
         throw fs::filesystem_error("recursive directory iterator cannot open directory", directory,
-                                   ec);
+                                   root.error);
     }
-    const OwnLogFile ownLogFile(logger);
-    walkTree(root, [&](const Directory& parent, const ListedEntry& entry,
-                       const NativeString& relative, std::size_t) {
-        std::error_code statusError;
-        const auto status = parent.status(entry.name, statusError);
+    const auto ownLog = ownLogFile(logger);
+    walkTree(root.value, [&](const Directory& parent, const ListedEntry& entry,
+                             const NativeString& relative, std::size_t, std::size_t) {
+        const auto status = parent.status(entry.name);
         // No readable status (gone, a broken link, access denied): passed over.
-        if (statusError || status.type != Type::regular || !(status.lastWrite < cutoff)) {
-            return;
+        if (status.error || status.value.type != Type::regular ||
+            !(status.value.lastWrite < cutoff)) {
+            return std::size_t{0};
         }
         if (logger.should_log(spdlog::level::debug)) {
             SPDLOG_LOGGER_DEBUG(&logger, "Deleting log file: {}", shownPath(directory, relative));
         }
-        if (!ownLogFile.is(parent, entry.name)) {
-            (void)parent.removeFile(entry.name);  // its outcome is disregarded
+        if (status.value.identity != ownLog) {
+            (void)parent.removeOldFile(entry.name, status.value, cutoff);  // outcome disregarded
         }
+        return std::size_t{0};
     });
 }
 
 std::vector<CollectedDirectory> collectDirectories(const fs::path& directory, Directory& root) {
     std::vector<CollectedDirectory> directories;
     walkTree(root, [&](const Directory& parent, const ListedEntry& entry,
-                       const NativeString& relative, std::size_t depth) {
-        std::error_code ec;
-        const auto status = parent.status(entry.name, ec);
-        if (ec) {
-            throw fs::filesystem_error("status", directory / relative, ec);
+                       const NativeString& relative, std::size_t depth, std::size_t holder) {
+        const auto status = parent.status(entry.name);
+        if (status.error) {
+            throw fs::filesystem_error("status", directory / relative, status.error);
         }
-        if (status.type == Type::directory) {
-            directories.push_back({depth, relative});
+        const bool isDirectory = status.value.type == Type::directory;
+        // A directory the walk enters is kept even when its status says
+        // otherwise by now, as the holder of what lies beneath it.
+        if (!isDirectory && entry.kind != Listed::directory) {
+            return CollectedDirectory::kNoParent;
         }
+        directories.push_back({holder, depth, NativeString(entry.name), isDirectory});
+        return directories.size() - 1;
     });
     return directories;
 }
 
-// The directories from the purge directory down to the parent of the directory
-// being removed, each opened relative to the one above without following a
-// link. Kept from one removal to the next: the deepest-first order makes
+// The way down from the purge directory to the parent of the directory being
+// removed, kept from one removal to the next: the removal order makes
 // neighbours share most of the way.
 class WayDown {
   public:
-    explicit WayDown(const Directory& root) : root_(root) {}
+    WayDown(Directory& root, const std::vector<CollectedDirectory>& directories)
+        : chain_(root), directories_(directories) {}
 
-    // The parent directory of `relative`, or null when the way is gone (`ec`
-    // clear: the directory is gone too) or blocked by a link or a file.
-    const Directory* parentOf(NativeName relative, std::error_code& ec) {
-        ec.clear();
-        const auto split = relative.rfind(kSeparator);
-        const NativeName way = split == NativeName::npos ? NativeName() : relative.substr(0, split);
-        std::size_t kept = 0;
-        std::size_t at = 0;
-        while (kept < steps_.size() && at < way.size()) {
-            const auto end = std::min(way.find(kSeparator, at), way.size());
-            if (way.substr(at, end - at) != steps_[kept].name) {
-                break;
-            }
-            ++kept;
-            at = end + 1;
+    // The open parent of directories[index]. None where the way is cut: by a
+    // directory that is gone (Met::gone; the directory to remove went with
+    // it), or by a link, a file or another directory in its place.
+    filetree::Result<DirectoryChain::Reached> parentOf(std::size_t index) {
+        const std::size_t targetDepth = directories_[index].depth - 1;
+        while (chain_.depth() > targetDepth) {
+            leave();
         }
-        steps_.resize(kept);
-        while (at < way.size()) {
-            const auto end = std::min(way.find(kSeparator, at), way.size());
-            const NativeName name = way.substr(at, end - at);
-            Directory next = current().openChild(name, ec);
-            if (!next) {
-                if (!ec) {
-                    ec = std::make_error_code(std::errc::not_a_directory);
-                } else if (filetree::isGone(ec)) {
-                    ec.clear();
-                }
-                return nullptr;
-            }
-            steps_.push_back({NativeString(name), std::move(next)});
-            at = end + 1;
+        // The directories on the way that the chain does not hold yet, deepest first.
+        missing_.clear();
+        std::size_t step = directories_[index].parent;
+        for (std::size_t depth = targetDepth; depth > chain_.depth(); --depth) {
+            missing_.push_back(step);
+            step = directories_[step].parent;
         }
-        return &current();
+        while (!steps_.empty() && steps_.back() != step) {
+            leave();
+            missing_.push_back(step);
+            step = directories_[step].parent;
+        }
+        for (auto next = missing_.rbegin(); next != missing_.rend(); ++next) {
+            const auto reached = reach();
+            if (reached.error || reached.value.directory == nullptr) {
+                return reached;
+            }
+            const auto pushed = chain_.push(directories_[*next].name);
+            if (pushed.error || pushed.value != Met::directory) {
+                return {{nullptr, pushed.value}, pushed.error};
+            }
+            steps_.push_back(*next);
+        }
+        return reach();
     }
 
   private:
-    struct Step {
-        NativeString name;
-        Directory directory;
-    };
-    const Directory& current() const { return steps_.empty() ? root_ : steps_.back().directory; }
+    void leave() {
+        chain_.pop();
+        steps_.pop_back();
+    }
+    filetree::Result<DirectoryChain::Reached> reach() {
+        auto reached = chain_.deepest();
+        steps_.resize(chain_.depth());  // shorter where the chain was cut
+        return reached;
+    }
 
-    const Directory& root_;
-    std::vector<Step> steps_;
+    DirectoryChain chain_;
+    const std::vector<CollectedDirectory>& directories_;
+    std::vector<std::size_t> steps_;  // the directory at each level of the chain
+    std::vector<std::size_t> missing_;
 };
 
-std::error_code removeCollected(WayDown& way, const NativeString& relative) {
-    std::error_code ec;
-    const Directory* parent = way.parentOf(relative, ec);
-    if (parent == nullptr) {
-        return ec;
+std::error_code removeCollected(WayDown& way, const CollectedDirectory& collected,
+                                std::size_t index) {
+    const auto parent = way.parentOf(index);
+    if (parent.error) {
+        return parent.error;
     }
-    const auto split = relative.rfind(kSeparator);
-    return parent->removeDirectory(
-        NativeName(relative).substr(split == NativeString::npos ? 0 : split + 1));
+    if (parent.value.directory != nullptr) {
+        return parent.value.directory->removeDirectory(collected.name);
+    }
+    // Gone with the way down, it counts as removed; the way blocked, it stays.
+    return parent.value.met == Met::gone ? std::error_code()
+                                         : std::make_error_code(std::errc::not_a_directory);
 }
 
 // Removal refuses a directory that still holds entries; that refusal is the
 // emptiness test.
-void removeEmptyDirectories(const fs::path& directory, const Directory& root,
+void removeEmptyDirectories(const fs::path& directory, Directory& root,
                             const std::vector<CollectedDirectory>& directories,
                             spdlog::logger& logger) {
     const bool logging = logger.should_log(spdlog::level::debug);
-    WayDown way(root);
-    for (const auto& collected : directories) {
+    WayDown way(root, directories);
+    for (const std::size_t index : detail::removalOrder(directories)) {
         if (logging) {
             SPDLOG_LOGGER_DEBUG(&logger, "Trying to remove directory '{}' if empty.",
-                                shownPath(directory, collected.relative));
+                                shownPath(directory, detail::relativePath(directories, index)));
         }
-        const std::error_code ec = removeCollected(way, collected.relative);
+        const std::error_code ec = removeCollected(way, directories[index], index);
         if (!ec && logging) {
             SPDLOG_LOGGER_DEBUG(&logger, "Successfully removed directory: '{}'",
-                                shownPath(directory, collected.relative));
+                                shownPath(directory, detail::relativePath(directories, index)));
         }
     }
 }
 
 }  // namespace
 
-void detail::sortDeepestFirst(std::vector<CollectedDirectory>& directories) {
-    std::sort(directories.begin(), directories.end(), [](const auto& a, const auto& b) {
-        return a.depth != b.depth ? a.depth > b.depth : a.relative < b.relative;
+std::vector<std::size_t> detail::removalOrder(const std::vector<CollectedDirectory>& directories) {
+    std::vector<std::size_t> order;
+    order.reserve(directories.size());
+    for (std::size_t index = 0; index < directories.size(); ++index) {
+        if (directories[index].removable) {
+            order.push_back(index);
+        }
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return directories[a].depth > directories[b].depth;
     });
+    return order;
+}
+
+NativeString detail::relativePath(const std::vector<CollectedDirectory>& directories,
+                                  std::size_t index) {
+    std::vector<const NativeString*> names;
+    for (std::size_t at = index; at != CollectedDirectory::kNoParent; at = directories[at].parent) {
+        names.push_back(&directories[at].name);
+    }
+    NativeString relative;
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        if (!relative.empty()) {
+            relative += kSeparator;
+        }
+        relative += **name;
+    }
+    return relative;
 }
 
 Clock::time_point purgeCutoff(Clock::time_point now, std::int32_t retentionDays) {
@@ -281,23 +323,20 @@ void deleteLogFiles(const fs::path& directory, Clock::time_point cutoff) {
     const auto logger = purgeLogger();
     deleteOldFiles(directory, cutoff, *logger);
     // A tree that cannot be opened a second time has no directory removed.
-    std::error_code ec;
-    Directory root = Directory::open(directory, ec);
-    if (ec) {
+    auto root = Directory::open(directory);
+    if (root.error) {
         return;
     }
-    auto directories = collectDirectories(directory, root);
-    detail::sortDeepestFirst(directories);
-    removeEmptyDirectories(directory, root, directories, *logger);
+    const auto directories = collectDirectories(directory, root.value);
+    removeEmptyDirectories(directory, root.value, directories, *logger);
 }
 
 void pruneLogDirectory(const fs::path& directory, std::int32_t retentionDays) {
-    std::error_code ec;
-    const auto status = filetree::statusOf(directory, ec);
-    if (ec) {
-        throw fs::filesystem_error("status", directory, ec);
+    const auto status = filetree::statusOf(directory);
+    if (status.error) {
+        throw fs::filesystem_error("status", directory, status.error);
     }
-    if (status.type != Type::directory) {
+    if (status.value.type != Type::directory) {
         return;
     }
     deleteLogFiles(directory, purgeCutoff(Clock::now(), retentionDays));

@@ -3,24 +3,26 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include <gtest/gtest.h>
 
+#include "detail/DirectoryChain.hpp"
 #include "detail/FileTree.hpp"
 #include "support/TempTree.hpp"
 
 namespace fs = std::filesystem;
 using norvane::abap::filetree::Directory;
-using norvane::abap::filetree::isGone;
+using norvane::abap::filetree::Met;
 
 namespace {
 
 class FileTreeRemoval : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::error_code ec;
-        logs = Directory::open(tree.dir("logs"), ec);
-        ASSERT_FALSE(ec) << ec.message();
+        auto opened = Directory::open(tree.dir("logs"));
+        ASSERT_FALSE(opened.error) << opened.error.message();
+        logs = std::move(opened.value);
     }
     logreap::test::TempTree tree;
     Directory logs;
@@ -38,9 +40,9 @@ TEST_F(FileTreeRemoval, RemovesAnEmptyDirectoryAndRefusesAFullOne) {
 TEST_F(FileTreeRemoval, CountsAGoneDirectoryAsRemoved) {
     const auto ec = logs.removeDirectory(fs::path("gone").native());
     EXPECT_FALSE(ec) << ec.message();
-    std::error_code opened;
-    EXPECT_FALSE(logs.openChild(fs::path("gone").native(), opened));
-    EXPECT_TRUE(isGone(opened)) << opened.message();
+    const auto child = logs.openChild(fs::path("gone").native());
+    EXPECT_FALSE(child.error) << child.error.message();
+    EXPECT_EQ(child.value.met, Met::gone);
 }
 
 // A file renamed to where an empty directory was is young data, not a directory.
@@ -48,9 +50,9 @@ TEST_F(FileTreeRemoval, LeavesAFileInADirectorysPlace) {
     tree.file("logs/was-a-directory");
     EXPECT_TRUE(logs.removeDirectory(fs::path("was-a-directory").native()));
     EXPECT_TRUE(fs::exists(tree / "logs/was-a-directory"));
-    std::error_code ec;
-    EXPECT_FALSE(logs.openChild(fs::path("was-a-directory").native(), ec));
-    EXPECT_FALSE(ec) << "a file is not walked into, and that is no error";
+    const auto child = logs.openChild(fs::path("was-a-directory").native());
+    EXPECT_FALSE(child.error) << child.error.message();
+    EXPECT_EQ(child.value.met, Met::notDirectory) << "a file is not walked into";
 }
 
 // A link put where a directory was listed is neither entered nor followed by
@@ -62,11 +64,40 @@ TEST_F(FileTreeRemoval, NeverEntersOrFollowsALinkInADirectorysPlace) {
     if (ec) {
         GTEST_SKIP() << "links cannot be created here (Wine): " << ec.message();
     }
-    EXPECT_FALSE(logs.openChild(fs::path("swapped").native(), ec));
-    EXPECT_FALSE(ec) << "a link is not walked into, and that is no error";
+    const auto child = logs.openChild(fs::path("swapped").native());
+    EXPECT_FALSE(child.error) << child.error.message();
+    EXPECT_EQ(child.value.met, Met::notDirectory) << "a link is not walked into";
     EXPECT_FALSE(logs.removeDirectory(fs::path("swapped").native()));
     EXPECT_FALSE(fs::exists(fs::symlink_status(tree / "logs/swapped")));
     EXPECT_TRUE(fs::exists(tree / "outside/old.log"));
 }
 
 }  // namespace
+
+// Deeper than its window of open handles, the chain reopens a level by name
+// when it comes back to it, and refuses one that another directory replaced
+// or that is gone: what lay beneath it is out of reach.
+TEST(DirectoryChain, ReopensLevelsOutsideItsWindowOnlyAsTheDirectoriesTheyWere) {
+    using norvane::abap::filetree::DirectoryChain;
+    for (const bool replaced : {false, true}) {
+        logreap::test::TempTree tree;
+        tree.dir("root/a/b/c");
+        auto root = Directory::open(tree / "root");
+        ASSERT_FALSE(root.error);
+        DirectoryChain chain(root.value, 1);
+        for (const char* name : {"a", "b", "c"}) {
+            const auto pushed = chain.push(fs::path(name).native());
+            ASSERT_EQ(pushed.value, Met::directory) << name << ": " << pushed.error.message();
+        }
+        chain.pop();
+        if (replaced) {
+            fs::rename(tree / "root/a", tree / "moved");
+            tree.dir("root/a/b");
+        }
+        const auto reached = chain.deepest();
+        EXPECT_FALSE(reached.error) << reached.error.message();
+        EXPECT_EQ(reached.value.directory != nullptr, !replaced);
+        EXPECT_EQ(chain.depth(), replaced ? 0u : 2u);
+        EXPECT_EQ(reached.value.met, replaced ? Met::notDirectory : Met::directory);
+    }
+}

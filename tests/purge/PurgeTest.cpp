@@ -17,6 +17,7 @@
 #include <spdlog/spdlog.h>
 
 #include "Logger.hpp"
+#include "detail/DirectoryChain.hpp"
 #include "detail/DisplayText.hpp"
 #include "purge.hpp"
 #include "support/TempTree.hpp"
@@ -118,6 +119,25 @@ TEST_F(Purge, RemovesAChainOfEmptyDirectoriesDeepestFirst) {
                                         "Trying to remove directory '~/logs/a' if empty.",
                                         "Successfully removed directory: '~/logs/a'"));
     EXPECT_THAT(tree.listing(), ElementsAre("logs/"));
+}
+
+// Deeper than the handles the walk keeps open: old files listed after a
+// level's subdirectory are deleted once the walk comes back to that level, and
+// the emptied chain is removed whole, deepest first.
+TEST_F(Purge, PurgesATreeDeeperThanItsOpenHandles) {
+    constexpr std::size_t kDepth = norvane::abap::filetree::DirectoryChain::kDefaultWindow + 6;
+    fs::path level = "logs";
+    for (std::size_t depth = 0; depth < kDepth; ++depth) {
+        tree.file(level / "before", kOld);
+        tree.dir(level / "d");
+        tree.file(level / "after", kOld);
+        level /= "d";
+    }
+    pruneLogDirectory(logs, 14);
+    EXPECT_THAT(tree.listing(), ElementsAre("logs/"));
+    const auto shown = messages();
+    ASSERT_EQ(shown.size(), 4 * kDepth);
+    EXPECT_EQ(shown.back(), "Successfully removed directory: '~/logs/d'");
 }
 
 TEST_F(Purge, KeepsADirectoryThatStillHoldsARecentFile) {

@@ -1,10 +1,26 @@
 #pragma once
 
-// The purge's file-system work, relative to open directory handles: a tree is
-// walked, queried and pruned through handles of the directories it holds, so
-// that no path is resolved twice and no link met below the purge directory is
-// ever followed into. One source file per platform implements it
-// (FileTree_posix.cpp, FileTree_win.cpp).
+// The purge's file-system work, relative to open directory handles. Only the
+// purge directory is opened by its path; every entry beneath it is reached by
+// name from its parent's open handle, so a directory swapped for a link while
+// the purge runs is never entered through the link.
+//
+// What the layer holds to, and where it stops:
+// - A link is never entered and never removed through: openChild does not
+//   follow one, and the removals take a link itself, never its target. Only
+//   status queries follow links, as the purge reads a link's age from its
+//   target.
+// - An entry that is gone when it is listed, queried, opened or removed (on
+//   Windows also one whose deletion is pending) is reported as gone, not as an
+//   error; every other failure is returned as the platform's error.
+// - Between the query that finds a file old and its removal the name is looked
+//   up again. On Windows the removal reads age and identity once more on the
+//   handle that removes, so a file renamed onto the name in between is kept.
+//   POSIX has no removal by descriptor: there a file renamed onto the name in
+//   the moment between the query and the removal is removed in its place.
+//
+// One source file per platform implements it (FileTree_posix.cpp,
+// FileTree_win.cpp). Every call reports its failure in what it returns.
 
 #include <chrono>
 #include <cstdint>
@@ -16,8 +32,17 @@
 
 namespace norvane::abap::filetree {
 
+using Clock = std::chrono::system_clock;
 using NativeChar = std::filesystem::path::value_type;
 using NativeName = std::basic_string_view<NativeChar>;
+using NativeString = std::filesystem::path::string_type;
+
+// What a call returns: its value, or the error that kept it from one.
+template <class T>
+struct [[nodiscard]] Result {
+    T value{};
+    std::error_code error;
+};
 
 // How the directory listing shows an entry.
 enum class Listed {
@@ -33,12 +58,6 @@ struct ListedEntry {
 
 enum class Type { absent, regular, directory, other };
 
-// An entry's kind and last write, read fresh, following links.
-struct Status {
-    Type type = Type::absent;
-    std::chrono::system_clock::time_point lastWrite;
-};
-
 // What tells two names of one file apart from two files.
 struct FileIdentity {
     std::uint64_t volume = 0;
@@ -46,8 +65,26 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-// An open directory, closed when the object goes. Empty when default-made or
-// when the entry it was asked for is no real directory (any more).
+// An entry's kind, last write and identity, read fresh, following links.
+// `absent`: the entry is gone, or a link leads nowhere.
+struct Status {
+    Type type = Type::absent;
+    Clock::time_point lastWrite;
+    FileIdentity identity;
+};
+
+// What stood under a subdirectory's name when it was opened.
+enum class Met {
+    directory,     // opened
+    notDirectory,  // a link or a file by now: not walked
+    gone,          // nothing by now
+};
+
+struct Child;
+
+// An open directory, closed when the object goes. Every member but the
+// boolean test requires an open one: only a default-made or moved-from
+// Directory is empty.
 class Directory {
   public:
     Directory() = default;
@@ -64,31 +101,32 @@ class Directory {
 
     // Opens the directory at `path`, following links: a purge directory that
     // is itself a link is worked on through it.
-    static Directory open(const std::filesystem::path& path, std::error_code& ec);
+    static Result<Directory> open(const std::filesystem::path& path);
 
-    // Opens the subdirectory `name` without following a link. An entry that is
-    // a link or no directory by now yields an empty Directory and no error.
-    Directory openChild(NativeName name, std::error_code& ec) const;
+    // Opens the subdirectory `name` without following a link.
+    Result<Child> openChild(NativeName name) const;
 
     explicit operator bool() const noexcept { return handle_ != nullptr; }
 
-    // The next entry of the listing, without "." and ".."; false at its end
-    // or on error.
-    bool next(ListedEntry& entry, std::error_code& ec);
+    // The identity of this directory itself.
+    Result<FileIdentity> identity() const;
 
-    // The status of `name`, following links. An entry that is gone reads as
-    // absent without an error.
-    Status status(NativeName name, std::error_code& ec) const;
+    // The next entry of the listing, without "." and ".."; none at its end.
+    Result<std::optional<ListedEntry>> next();
 
-    // The identity of the file `name` names, following links.
-    std::optional<FileIdentity> identity(NativeName name) const;
+    // The status of `name`, following links; one that is gone reads absent.
+    Result<Status> status(NativeName name) const;
 
-    // Removes the file or link `name` itself, never a link's target.
-    std::error_code removeFile(NativeName name) const;
+    // Removes the file or link `name` itself, never a link's target, provided
+    // it is still the file that `checked` described and was last written
+    // before `cutoff` (where the platform can tell; see above). One that is
+    // gone counts as removed.
+    std::error_code removeOldFile(NativeName name, const Status& checked,
+                                  Clock::time_point cutoff) const;
 
     // Removes the empty directory `name`, or the link `name` itself when it is
-    // one. An entry that is gone counts as removed; one that became a file is
-    // left alone and reported as not removed.
+    // one, whatever it points to. One that is gone counts as removed; a file
+    // in its place is left alone and reported as not removed.
     std::error_code removeDirectory(NativeName name) const;
 
   private:
@@ -98,13 +136,17 @@ class Directory {
     Handle* handle_ = nullptr;
 };
 
-// The status of `path`, following links; absence is no error.
-Status statusOf(const std::filesystem::path& path, std::error_code& ec);
+struct Child {
+    Directory directory;  // open where `met` is Met::directory
+    Met met = Met::gone;
+};
 
-// The identity of the file at `path`, following links.
-std::optional<FileIdentity> identityOf(const std::filesystem::path& path);
+// The status of `path`, following links. A path that does not exist, or that
+// leads through something that is no directory, reads absent.
+Result<Status> statusOf(const std::filesystem::path& path);
 
-// Whether `ec` says that an entry, or a directory on its way, does not exist.
-bool isGone(const std::error_code& ec);
+// Lets the process hold as many open descriptors as its hard limit allows.
+// Deep trees hold one directory open per level up to a bound.
+void raiseOpenFileLimit() noexcept;
 
 }  // namespace norvane::abap::filetree
