@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +40,7 @@ ProcessResult runProgram(const fs::path& program, const std::vector<std::string>
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
+    std::vector<std::string> environment = options.environment;  // putenv keeps the text
 
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -55,6 +57,13 @@ ProcessResult runProgram(const fs::path& program, const std::vector<std::string>
         ::dup2(options.errorsToOutput ? out : err, 2);
         if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
             failInChild("chdir");
+        }
+        for (auto& entry : environment) {
+            ::putenv(entry.data());
+        }
+        const rlimit limit{options.fileLimit.value_or(0), options.fileLimit.value_or(0)};
+        if (options.fileLimit && ::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+            failInChild("setrlimit");
         }
         if (options.uid) {
             if (::setgroups(0, nullptr) != 0 || ::setgid(*options.uid) != 0 ||

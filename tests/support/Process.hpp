@@ -2,6 +2,7 @@
 
 // Runs the built logreap binary as a child process and captures what it wrote.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,6 +22,10 @@ struct ProcessOptions {
     std::optional<unsigned> uid;             // run as this user (and group), dropping root
     bool errorsToOutput =
         false;  // standard error into standard output's file, as a terminal shows both
+    // POSIX only: NAME=value entries set on top of the inherited environment,
+    // and a descriptor limit (soft and hard) for the child.
+    std::vector<std::string> environment;
+    std::optional<std::uint64_t> fileLimit;
 };
 
 inline ProcessOptions inDirectory(const std::filesystem::path& directory,

@@ -6,12 +6,14 @@ RunFixture::RunFixture() : config(runConfig((tree / "suite").string(), (tree / "
     tree.dir("work");
 }
 
-ProcessResult RunFixture::run(std::optional<unsigned> uid) {
+ProcessResult RunFixture::run(std::optional<unsigned> uid, ProcessOptions options) {
     writeConfig(tree / "config.toml", config);
     if (uid) {
         chownTree(tree.root(), *uid);
     }
-    return runLogreap({"-c", (tree / "config.toml").string()}, inDirectory(tree / "work", uid));
+    options.workingDirectory = tree / "work";
+    options.uid = uid;
+    return runLogreap({"-c", (tree / "config.toml").string()}, options);
 }
 
 }  // namespace logreap::test

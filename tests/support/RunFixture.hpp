@@ -28,7 +28,7 @@ class RunFixture {
 
     // Writes `config` to config.toml and runs the binary on it from work; as
     // `uid`, the tree handed to that user first, where one is given.
-    ProcessResult run(std::optional<unsigned> uid = std::nullopt);
+    ProcessResult run(std::optional<unsigned> uid = std::nullopt, ProcessOptions options = {});
 
     void setLogging(toml::table logging) { config["logging"] = std::move(logging); }
 
