@@ -39,8 +39,22 @@ Result<Met> DirectoryChain::push(NativeName name) {
 
 void DirectoryChain::pop() {
     assert(!levels_.empty());
+    const Directory left = std::move(levels_.back().directory);
     levels_.pop_back();
     firstOpen_ = std::min(firstOpen_, levels_.size());
+    // Back up at a level outside the window: the parent of the directory
+    // just left is that level, if it is still the directory it was. This
+    // spares reopening the whole way from the root each time.
+    if (left && !levels_.empty() && !levels_.back().directory && levels_.back().identity) {
+        auto parent = left.openParent();
+        if (!parent.error) {
+            const auto identity = parent.value.identity();
+            if (!identity.error && identity.value == *levels_.back().identity) {
+                levels_.back().directory = std::move(parent.value);
+                firstOpen_ = levels_.size() - 1;
+            }
+        }
+    }
 }
 
 Result<std::optional<ListedEntry>> DirectoryChain::next() {

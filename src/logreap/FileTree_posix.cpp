@@ -186,6 +186,15 @@ Result<FileIdentity> Directory::identity() const {
     return {identityFrom(info), {}};
 }
 
+Result<Directory> Directory::openParent() const {
+    const int fd =
+        ::openat(handle_->fd.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return {{}, lastError()};
+    }
+    return {Directory(new Handle(fd)), {}};
+}
+
 Result<std::optional<ListedEntry>> Directory::next() {
     Handle& h = *handle_;
     if (!h.listing) {

@@ -8,8 +8,9 @@
 // levels, up to a window, hold one; a level pushed out of the window first
 // reads the rest of its listing into memory (where its listing was begun) and
 // notes its identity. When the chain is cut back to it and its handle is
-// needed again, it is reopened by name from the root down, never following a
-// link, and every reopened level must be the directory it was. A level that is
+// needed again, it is opened as the parent of the level beneath it where the
+// platform allows, or else by name from the root down, never following a
+// link; either way it must be the directory it was. A level that is
 // gone, or another directory by now, cuts the chain there: what lay beneath
 // it is out of reach. The window narrows where the process runs out of
 // descriptors anyway.

@@ -111,6 +111,10 @@ class Directory {
     // The identity of this directory itself.
     Result<FileIdentity> identity() const;
 
+    // The directory that holds this one now, wherever that is; an error
+    // where the platform cannot open a parent through a handle.
+    Result<Directory> openParent() const;
+
     // The next entry of the listing, without "." and ".."; none at its end.
     Result<std::optional<ListedEntry>> next();
 
