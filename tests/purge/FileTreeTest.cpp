@@ -1,6 +1,7 @@
 // The file-tree layer's openings and removals, where a whole run cannot show
 // them: what stands under a listed directory's name by the time it is used.
 
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -71,6 +72,30 @@ TEST_F(FileTreeRemoval, NeverEntersOrFollowsALinkInADirectorysPlace) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(tree / "logs/swapped")));
     EXPECT_TRUE(fs::exists(tree / "outside/old.log"));
 }
+
+#ifdef _WIN32
+// The removal reads identity and age again on the handle that removes: a file
+// rotated onto the checked name since stays, and so does one not written
+// strictly before the cut-off. (POSIX has no removal by descriptor.)
+TEST_F(FileTreeRemoval, RemovesOnlyTheFileThatWasFoundOld) {
+    using namespace std::chrono_literals;
+    const auto name = fs::path("app.log.1").native();
+    tree.file("logs/app.log.1", 48h);
+    const auto old = logs.status(name);
+    ASSERT_FALSE(old.error) << old.error.message();
+    const auto rotating = tree.file("logs/app.log", 48h);  // made first: its own file index
+    fs::remove(tree / "logs/app.log.1");
+    fs::rename(rotating, tree / "logs/app.log.1");
+    EXPECT_TRUE(logs.removeOldFile(name, old.value, old.value.lastWrite + 1h));
+    EXPECT_TRUE(fs::exists(tree / "logs/app.log.1"));
+
+    const auto rotated = logs.status(name);
+    EXPECT_TRUE(logs.removeOldFile(name, rotated.value, rotated.value.lastWrite));
+    EXPECT_TRUE(fs::exists(tree / "logs/app.log.1"));
+    EXPECT_FALSE(logs.removeOldFile(name, rotated.value, rotated.value.lastWrite + 1ns));
+    EXPECT_FALSE(fs::exists(tree / "logs/app.log.1"));
+}
+#endif
 
 }  // namespace
 

@@ -1,5 +1,5 @@
-// How the Windows file-tree layer reads listings, times and paths; plain
-// arithmetic, so every build runs these.
+// How the Windows file-tree layer reads listings, times, paths and failures,
+// and how it opens and removes; plain arithmetic, so every build runs these.
 
 #include <chrono>
 #include <cstdint>
@@ -85,5 +85,131 @@ INSTANTIATE_TEST_SUITE_P(
         PrefixCase{"AlreadyExtended", L"\\\\?\\C:\\logs", L"\\\\?\\C:\\logs"},
         PrefixCase{"Device", L"\\\\.\\C:\\logs", L"\\\\.\\C:\\logs"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// How each failure reads: gone for an entry, absent for a status query (which
+// follows links), absent for the purge directory's path, and whether a refused
+// removal open is tried again without writing attributes.
+struct FailureCase {
+    const char* name;
+    Failure failure;
+    bool gone;
+    bool statusAbsent;
+    bool pathAbsent;
+    bool opensAgain;
+};
+
+class FailureReading : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(FailureReading, OnlyTrueAbsenceIsGone) {
+    const auto& c = GetParam();
+    EXPECT_EQ(isGone(c.failure), c.gone);
+    EXPECT_EQ(readsAbsent(c.failure), c.statusAbsent);
+    EXPECT_EQ(isPathAbsent(c.failure.error), c.pathAbsent);
+    EXPECT_EQ(opensAgainWithoutWriting(c.failure), c.opensAgain);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, FailureReading,
+    ::testing::Values(
+        FailureCase{"NameNotFound", {0xC0000034, 2}, true, true, true, false},
+        FailureCase{"PathNotFound", {0xC000003A, 3}, true, true, true, false},
+        FailureCase{"DeletePending", {kStatusDeletePending, 5}, true, true, false, false},
+        FailureCase{"AccessDenied", {kStatusAccessDenied, 5}, false, false, false, true},
+        FailureCase{"DeniedWithoutStatus", {0, 5}, false, false, false, false},
+        FailureCase{"NotADirectory", {0xC0000103, 267}, false, true, true, false},
+        FailureCase{"InvalidName", {0xC0000033, 123}, false, false, true, false},
+        FailureCase{"BadNetPath", {0xC00000BE, 53}, false, false, true, false},
+        FailureCase{"BadNetName", {0xC00000CC, 67}, false, false, true, false},
+        FailureCase{"NetNameDeleted", {0xC00000C9, 64}, false, false, false, false},
+        FailureCase{"SharingViolation", {0xC0000043, 32}, false, false, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Listing, EndsOnlyWhereTheSystemSaysItEnds) {
+    EXPECT_TRUE(endsListing(kErrorNoMoreFiles, false));
+    EXPECT_TRUE(endsListing(kErrorNoMoreFiles, true));
+    EXPECT_TRUE(endsListing(kErrorFileNotFound, true));  // a root without "." and ".."
+    EXPECT_FALSE(endsListing(kErrorFileNotFound, false));
+    for (const std::uint32_t error : {kErrorAccessDenied, 1117U /* I/O */, 59U /* network */}) {
+        EXPECT_FALSE(endsListing(error, true)) << error;
+    }
+}
+
+// After FileDispositionInfoEx is refused with `error`, on a file of
+// `attributes`: whether the classic disposition is tried, and whether its
+// refusal with the same code clears the read-only attribute for a retry.
+struct RefusalCase {
+    const char* name;
+    std::uint32_t error;
+    std::uint32_t attributes;
+    bool writesAttributes;
+    bool fallsBack;
+    bool clearsReadOnly;
+};
+
+class RemovalRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RemovalRefusal, FallsBackOnlyWhereThePosixRemovalIsUnknown) {
+    const auto& c = GetParam();
+    EXPECT_EQ(fallsBackToClassicDisposition(c.error), c.fallsBack);
+    EXPECT_EQ(clearsReadOnlyFirst(c.error, c.attributes, c.writesAttributes), c.clearsReadOnly);
+}
+
+constexpr std::uint32_t kReadOnly = kAttributeReadOnly;
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, RemovalRefusal,
+    ::testing::Values(RefusalCase{"InvalidParameter", 87, 0x20, true, true, false},
+                      RefusalCase{"InvalidFunction", 1, 0x20, true, true, false},
+                      RefusalCase{"NotSupported", 50, 0x20, true, true, false},
+                      RefusalCase{"ReadOnlyDenied", 5, kReadOnly | 0x20, true, false, true},
+                      RefusalCase{"ReadOnlyNoWriteRight", 5, kReadOnly, false, false, false},
+                      RefusalCase{"DeniedWritable", 5, 0x20, true, false, false},
+                      RefusalCase{"DirectoryNotEmpty", 145, kDir, true, false, false},
+                      RefusalCase{"SharingViolation", 32, kReadOnly, true, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Removal, TakesTheNameAtOnceAndKeepsOtherAttributes) {
+    EXPECT_EQ(kRemovalDisposition, 0x13U);  // DELETE | POSIX_SEMANTICS | IGNORE_READONLY_ATTRIBUTE
+    EXPECT_EQ(withoutReadOnly(kReadOnly | 0x20 | 0x2), 0x22U);
+    EXPECT_EQ(withoutReadOnly(kReadOnly), 0x80U);  // FILE_ATTRIBUTE_NORMAL: 0 would change nothing
+}
+
+// Each kind of open: what it must carry and what it must not.
+struct OpenCase {
+    Open kind;
+    std::uint32_t access;     // rights it must hold
+    std::uint32_t options;    // options it must carry
+    std::uint32_t forbidden;  // options it must not carry
+};
+
+class OpenRules : public ::testing::TestWithParam<OpenCase> {};
+
+TEST_P(OpenRules, LinksAreFollowedOnlyWithIdentificationOnly) {
+    const auto& c = GetParam();
+    const OpenRule rule = openRule(c.kind);
+    EXPECT_EQ(rule.access & c.access, c.access);
+    EXPECT_EQ(rule.options & c.options, c.options);
+    EXPECT_EQ(rule.options & c.forbidden, 0U);
+    const bool follows = (rule.options & kOptionOpenReparsePoint) == 0;
+    EXPECT_EQ(rule.identificationOnly, follows);
+    if (rule.byPath) {
+        EXPECT_EQ(createFileFlags(rule), kFlagBackupSemantics | kFlagIdentificationOnly);
+    }
+}
+
+constexpr std::uint32_t kDirectoryOrNot = kOptionDirectoryFile | kOptionNonDirectoryFile;
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, OpenRules,
+    ::testing::Values(
+        OpenCase{Open::directoryByPath, kAccessListDirectory, 0, kOptionOpenReparsePoint},
+        OpenCase{Open::statusByPath, kAccessReadAttributes, 0, kOptionOpenReparsePoint},
+        OpenCase{Open::status, kAccessReadAttributes, 0, kOptionOpenReparsePoint},
+        OpenCase{Open::child, kAccessListDirectory | kAccessReadAttributes,
+                 kOptionDirectoryFile | kOptionOpenReparsePoint, kOptionNonDirectoryFile},
+        OpenCase{Open::removal, kAccessDelete | kAccessReadAttributes | kAccessWriteAttributes,
+                 kOptionOpenReparsePoint, kDirectoryOrNot},
+        OpenCase{Open::removalWithoutWrite, kAccessDelete | kAccessReadAttributes,
+                 kOptionOpenReparsePoint, kDirectoryOrNot}));
 
 }  // namespace

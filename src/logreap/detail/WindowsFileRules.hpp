@@ -18,6 +18,187 @@ inline constexpr std::uint32_t kAttributeDirectory = 0x10;      // FILE_ATTRIBUT
 inline constexpr std::uint32_t kAttributeReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
 inline constexpr std::uint32_t kTagNameSurrogate = 0x20000000;  // IsReparseTagNameSurrogate
 
+// Win32 codes and NTSTATUS values that the rules below speak of, with the
+// names <windows.h> and <ntstatus.h> give them (FileTree_win.cpp checks that
+// they agree).
+inline constexpr std::uint32_t kErrorInvalidFunction = 1;          // ERROR_INVALID_FUNCTION
+inline constexpr std::uint32_t kErrorFileNotFound = 2;             // ERROR_FILE_NOT_FOUND
+inline constexpr std::uint32_t kErrorPathNotFound = 3;             // ERROR_PATH_NOT_FOUND
+inline constexpr std::uint32_t kErrorAccessDenied = 5;             // ERROR_ACCESS_DENIED
+inline constexpr std::uint32_t kErrorInvalidDrive = 15;            // ERROR_INVALID_DRIVE
+inline constexpr std::uint32_t kErrorNoMoreFiles = 18;             // ERROR_NO_MORE_FILES
+inline constexpr std::uint32_t kErrorNotSupported = 50;            // ERROR_NOT_SUPPORTED
+inline constexpr std::uint32_t kErrorBadNetPath = 53;              // ERROR_BAD_NETPATH
+inline constexpr std::uint32_t kErrorBadNetName = 67;              // ERROR_BAD_NET_NAME
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;        // ERROR_INVALID_PARAMETER
+inline constexpr std::uint32_t kErrorInvalidName = 123;            // ERROR_INVALID_NAME
+inline constexpr std::uint32_t kErrorBadPathName = 161;            // ERROR_BAD_PATHNAME
+inline constexpr std::uint32_t kErrorDirectory = 267;              // ERROR_DIRECTORY
+inline constexpr std::uint32_t kStatusAccessDenied = 0xC0000022;   // STATUS_ACCESS_DENIED
+inline constexpr std::uint32_t kStatusDeletePending = 0xC0000056;  // STATUS_DELETE_PENDING
+
+inline constexpr std::uint32_t kAttributeReadOnly = 0x1;  // FILE_ATTRIBUTE_READONLY
+
+// What a failed call said: its NTSTATUS where it was a native call (0 where
+// only the Win32 code is known), and its Win32 code.
+struct Failure {
+    std::uint32_t status = 0;
+    std::uint32_t error = 0;
+};
+
+// Whether an entry met by name is gone: truly absent, or its deletion pending.
+// A pending deletion reads as ERROR_ACCESS_DENIED once mapped to Win32, like a
+// real denial, so the NTSTATUS decides. Names are single components opened
+// relative to their directory, so "path not found" only comes from a link
+// whose target is missing on its way: that link leads nowhere. An invalid
+// name, a network failure or a denial is an error.
+constexpr bool isGone(Failure failure) {
+    return failure.status == kStatusDeletePending || failure.error == kErrorFileNotFound ||
+           failure.error == kErrorPathNotFound;
+}
+
+// Whether a status query, which follows links, finds nothing there: what is
+// gone, or a link whose target path runs through a file. Status opens never
+// ask for a directory, so ERROR_DIRECTORY says only the latter (Windows 11
+// 24H2 reports it where earlier versions report "path not found").
+constexpr bool readsAbsent(Failure failure) {
+    return isGone(failure) || failure.error == kErrorDirectory;
+}
+
+// Whether an open for removal that was refused is tried again without the
+// right to write attributes (the read-only attribute then stays as it is).
+// Only a real denial: a pending deletion, which reads the same in Win32, is gone.
+constexpr bool opensAgainWithoutWriting(Failure failure) {
+    return failure.status == kStatusAccessDenied;
+}
+
+// Whether opening a path given by the user (the purge directory) says that
+// nothing is there: every way in which the path can fail to lead anywhere,
+// as the standard libraries read a path's absence.
+constexpr bool isPathAbsent(std::uint32_t error) {
+    switch (error) {
+        case kErrorFileNotFound:
+        case kErrorPathNotFound:
+        case kErrorInvalidName:
+        case kErrorInvalidDrive:
+        case kErrorBadNetPath:
+        case kErrorBadNetName:
+        case kErrorBadPathName:
+        case kErrorDirectory:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Whether a failed directory query ends the listing rather than failing it.
+// The first query of a listing that holds not even "." and ".." (volume
+// roots, some network file systems) answers ERROR_FILE_NOT_FOUND.
+constexpr bool endsListing(std::uint32_t error, bool firstQuery) {
+    return error == kErrorNoMoreFiles || (firstQuery && error == kErrorFileNotFound);
+}
+
+// The removal. FileDispositionInfoEx with these flags takes the name away at
+// once, even while another program holds the file open with FILE_SHARE_DELETE,
+// and removes a read-only file as it is.
+inline constexpr std::uint32_t kDispositionDelete = 0x1;           // FILE_DISPOSITION_FLAG_DELETE
+inline constexpr std::uint32_t kDispositionPosixSemantics = 0x2;   // ..._POSIX_SEMANTICS
+inline constexpr std::uint32_t kDispositionIgnoreReadOnly = 0x10;  // ..._IGNORE_READONLY_ATTRIBUTE
+inline constexpr std::uint32_t kRemovalDisposition =
+    kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly;
+
+// Whether a refusal of FileDispositionInfoEx says that the system knows no such
+// class or flags (Windows before 10 1809, FAT volumes, Wine 8 answering
+// ERROR_INVALID_PARAMETER), so that the classic disposition is tried instead.
+// Any other refusal is the answer.
+constexpr bool fallsBackToClassicDisposition(std::uint32_t error) {
+    return error == kErrorInvalidParameter || error == kErrorInvalidFunction ||
+           error == kErrorNotSupported;
+}
+
+// Whether a refusal of the classic disposition is the read-only attribute's,
+// which the handle can clear (it was opened to write attributes) before the
+// removal is tried again.
+constexpr bool clearsReadOnlyFirst(std::uint32_t error, std::uint32_t attributes,
+                                   bool writesAttributes) {
+    return error == kErrorAccessDenied && (attributes & kAttributeReadOnly) != 0 &&
+           writesAttributes;
+}
+
+// The attributes that clear the read-only one and keep the rest; 0 would
+// leave them unchanged, so FILE_ATTRIBUTE_NORMAL stands for none.
+constexpr std::uint32_t withoutReadOnly(std::uint32_t attributes) {
+    const std::uint32_t rest = attributes & ~kAttributeReadOnly;
+    return rest != 0 ? rest : 0x80;  // FILE_ATTRIBUTE_NORMAL
+}
+
+// Access rights and NtCreateFile options, as <windows.h> and <winternl.h>
+// define them.
+inline constexpr std::uint32_t kAccessListDirectory = 0x1;          // FILE_LIST_DIRECTORY
+inline constexpr std::uint32_t kAccessTraverse = 0x20;              // FILE_TRAVERSE
+inline constexpr std::uint32_t kAccessReadAttributes = 0x80;        // FILE_READ_ATTRIBUTES
+inline constexpr std::uint32_t kAccessWriteAttributes = 0x100;      // FILE_WRITE_ATTRIBUTES
+inline constexpr std::uint32_t kAccessDelete = 0x10000;             // DELETE
+inline constexpr std::uint32_t kOptionDirectoryFile = 0x1;          // FILE_DIRECTORY_FILE
+inline constexpr std::uint32_t kOptionNonDirectoryFile = 0x40;      // FILE_NON_DIRECTORY_FILE
+inline constexpr std::uint32_t kOptionOpenReparsePoint = 0x200000;  // FILE_OPEN_REPARSE_POINT
+// CreateFileW's flags for the opens by path.
+inline constexpr std::uint32_t kFlagBackupSemantics = 0x02000000;   // FILE_FLAG_BACKUP_SEMANTICS
+inline constexpr std::uint32_t kFlagOpenReparsePoint = 0x00200000;  // FILE_FLAG_OPEN_REPARSE_POINT
+// SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION | SECURITY_EFFECTIVE_ONLY
+inline constexpr std::uint32_t kFlagIdentificationOnly = 0x00100000 | 0x00010000 | 0x00080000;
+
+// The kinds of open the layer makes.
+enum class Open {
+    directoryByPath,      // the purge directory, for its listing
+    statusByPath,         // the purge directory's status
+    status,               // an entry's status, through a link to its target
+    child,                // a subdirectory, for its listing
+    removal,              // an entry to remove, itself
+    removalWithoutWrite,  // the same where writing attributes is refused
+};
+
+struct OpenRule {
+    std::uint32_t access = 0;
+    std::uint32_t options = 0;  // NtCreateFile's create options
+    bool byPath = false;        // CreateFileW on a path, not relative to a handle
+    // A security quality of service of identification level, effective only:
+    // a server reached through a link may identify the caller, never act as it.
+    bool identificationOnly = false;
+};
+
+// Which access and options each kind of open uses. Removals open the entry
+// itself, whatever its directory bit, so that a link of either kind is removed
+// as a link; only status queries and the purge directory follow links, and
+// those let whatever they reach only identify the tool's account (a link to a
+// named pipe would otherwise let its server act as that account).
+constexpr OpenRule openRule(Open kind) {
+    constexpr auto kListing = kAccessListDirectory | kAccessTraverse | kAccessReadAttributes;
+    constexpr auto kRemoval = kAccessDelete | kAccessReadAttributes;
+    switch (kind) {
+        case Open::directoryByPath:
+            return {kListing, 0, true, true};
+        case Open::statusByPath:
+            return {kAccessReadAttributes, 0, true, true};
+        case Open::status:
+            return {kAccessReadAttributes, 0, false, true};
+        case Open::child:
+            return {kListing, kOptionDirectoryFile | kOptionOpenReparsePoint, false, false};
+        case Open::removal:
+            return {kRemoval | kAccessWriteAttributes, kOptionOpenReparsePoint, false, false};
+        case Open::removalWithoutWrite:
+            return {kRemoval, kOptionOpenReparsePoint, false, false};
+    }
+    return {};
+}
+
+// CreateFileW's flags for an open by path.
+constexpr std::uint32_t createFileFlags(const OpenRule& rule) {
+    return kFlagBackupSemantics |
+           ((rule.options & kOptionOpenReparsePoint) != 0 ? kFlagOpenReparsePoint : 0) |
+           (rule.identificationOnly ? kFlagIdentificationOnly : 0);
+}
+
 // Whether a reparse point stands for another name: a symbolic link, a junction
 // or mount point, or any other name surrogate. A tag the file system does not
 // report (0) is taken for one, since such an entry cannot be told from a link.
