@@ -359,6 +359,12 @@ Result<FileIdentity> Directory::identity() const {
     return {identityOf(info), {}};
 }
 
+// NtCreateFile takes no ".." relative to a handle, and the parent's handle
+// cannot be had otherwise without its path: the chain goes the way by name.
+Result<Directory> Directory::openParent() const {
+    return {{}, std::make_error_code(std::errc::function_not_supported)};
+}
+
 Result<std::optional<ListedEntry>> Directory::next() {
     Handle& h = *handle_;
     if (!h.listing) {
