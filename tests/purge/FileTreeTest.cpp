@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -55,6 +56,16 @@ TEST_F(FileTreeRemoval, LeavesAFileInADirectorysPlace) {
     EXPECT_FALSE(child.error) << child.error.message();
     EXPECT_EQ(child.value.met, Met::notDirectory) << "a file is not walked into";
 }
+
+#ifndef _WIN32
+// CIFS, ntfs3 and FUSE file systems list names longer than 255 bytes: such a
+// name reaches the kernel, which answers for its own file system.
+TEST_F(FileTreeRemoval, PassesNamesOfAnyLengthToTheSystem) {
+    const std::string name(300, 'n');
+    EXPECT_EQ(logs.status(name).error, std::errc::filename_too_long);
+    EXPECT_EQ(logs.openChild(name).error, std::errc::filename_too_long);
+}
+#endif
 
 // A link put where a directory was listed is neither entered nor followed by
 // the removal: the link goes, its target stays.
