@@ -9,7 +9,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-package_packages=(dpkg-dev lintian systemd man-db groff-base zip unzip libc-bin libxml2-utils binutils file)
+package_packages=(dpkg-dev debhelper lintian systemd man-db groff-base zip unzip libc-bin libxml2-utils binutils file)
 
 say() { printf 'setup-package-deps: %s\n' "$*" >&2; }
 die() { say "error: $*"; exit 1; }
