@@ -21,7 +21,8 @@
 #   and no path of the build machine in either binary;
 # - SHA256SUMS beside the packages;
 # - both package scripts run on a copy of the tree in another folder give the
-#   same .deb and the same zip, byte for byte.
+#   same .deb and the same zip, byte for byte;
+# - the optional signing step signs logreap.exe with the certificate given.
 # Any failed check fails the run. LOGREAP_KEEP_SCRATCH=1 keeps the scratch folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -454,6 +455,29 @@ if bash "$copy/scripts/package-deb.sh" >"$scratch/copy-deb.log" 2>&1 &&
 else
   fail "the package scripts failed on the copy in $copy"
   tail -n 20 "$scratch"/copy-*.log | sed 's/^/    /' >&2
+fi
+
+say "== signing"
+# The optional signing step, run on the copy with a throwaway self-signed
+# certificate: the zipped logreap.exe then carries an Authenticode signature
+# by that certificate.
+signing="$scratch/signing"
+mkdir -p "$signing"
+if openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=logreap test signing" \
+  -addext extendedKeyUsage=codeSigning -keyout "$signing/key.pem" -out "$signing/cert.pem" 2>/dev/null &&
+  printf 'throwaway' >"$signing/pass" &&
+  openssl pkcs12 -export -inkey "$signing/key.pem" -in "$signing/cert.pem" -passout file:"$signing/pass" \
+    -out "$signing/sign.p12" &&
+  LOGREAP_SIGN_PKCS12="$signing/sign.p12" LOGREAP_SIGN_PASSWORD_FILE="$signing/pass" \
+    bash "$copy/scripts/package-windows.sh" >"$scratch/copy-signed.log" 2>&1; then
+  unzip -p "$copy/dist/${zip##*/}" "$top/logreap.exe" >"$signing/logreap.exe"
+  check "signed logreap.exe: a signature by the given certificate" bash -c \
+    "osslsigncode extract-signature -in '$signing/logreap.exe' -out '$signing/sig.der' >/dev/null &&
+     openssl pkcs7 -inform DER -in '$signing/sig.der' -print_certs | grep -q 'CN *= *logreap test signing'"
+  check "signed zip: SHA256SUMS describes it" bash -c "cd '$copy/dist' && sha256sum --check --strict --quiet SHA256SUMS"
+else
+  fail "the signing step failed"
+  tail -n 20 "$scratch/copy-signed.log" | sed 's/^/    /' >&2
 fi
 
 say "deb: $deb ($(stat -c %s "$deb") bytes); zip: $zip ($(stat -c %s "$zip") bytes)"
