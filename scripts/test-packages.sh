@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
 # Builds both packages (scripts/package-deb.sh, scripts/package-windows.sh) and
 # checks them without installing anything:
-# - the zip: its listing, README.txt's line ends, the task definition (UTF-16
-#   with a byte-order mark, well-formed, the schedule and the working folder),
-#   logreap.exe's version resource and imports, and a run of the zipped
-#   logreap.exe under Wine on the demonstration tree;
-# - the .deb: its contents and control fields, no maintainer scripts, lintian,
-#   systemd-analyze verify on both units, the man page rendered without
-#   warnings, and a run of the packaged binary, extracted to a scratch folder,
-#   on the demonstration tree;
+# - the zip: its listing, the line ends of its texts, the third-party notices,
+#   the task definition (UTF-16 with a byte-order mark, well-formed, the
+#   schedule and its random delay, the account without a stored password, the
+#   working folder), logreap.exe's version resource and imports, a run of the
+#   zipped logreap.exe under Wine on the demonstration tree, and failed runs
+#   that report their error text to the event log (as far as Wine shows it)
+#   with the console output unchanged;
+# - the .deb: its contents and control fields, the maintainer scripts of
+#   debhelper (reload on upgrade, stop on removal, clean-up on purge, never an
+#   enable or a start), the notices in the copyright file, lintian at pedantic
+#   level, systemd-analyze verify on both units and security on the service,
+#   the service's refusal to start without a named account, the writable
+#   trees, the man page rendered without warnings, and a run of the packaged
+#   binary, extracted to a scratch folder, on the demonstration tree;
+# - the timer and the task: the same time and delay, outside the hours in
+#   which any zone of Europe or the Americas changes its clocks;
 # - in both runs, log lines whose call sites are relative to the source tree,
 #   and no path of the build machine in either binary;
-# - a second release build of the same tree in another folder gives the same
-#   Linux binary, byte for byte.
+# - SHA256SUMS beside the packages;
+# - both package scripts run on a copy of the tree in another folder give the
+#   same .deb and the same zip, byte for byte;
+# - the optional signing step signs logreap.exe with the certificate given.
 # Any failed check fails the run. LOGREAP_KEEP_SCRATCH=1 keeps the scratch folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -35,6 +45,10 @@ check() { # description, command...
 
 . "$root/scripts/lib/packaging.sh"
 . "$root/scripts/lib/demo-tree.sh"
+
+# One time stamp for every build here, the copy's included (it is no git tree).
+SOURCE_DATE_EPOCH=$(source_date_epoch "$root")
+export SOURCE_DATE_EPOCH
 
 bash scripts/package-deb.sh || die "scripts/package-deb.sh failed"
 bash scripts/package-windows.sh || die "scripts/package-windows.sh failed"
@@ -115,18 +129,67 @@ check_demo_run() {
     test "$(grep -c '\] \[src/logreap/[A-Za-z_]*\.cpp:[0-9]*\] ' "$log")" -eq "$(wc -l <"$log")"
 }
 
+# Failed runs of the zipped logreap.exe ($1) under Wine: the console output as
+# ever, and the error text reported as an error event (type 0x0001) whose ID is
+# the exit status; a run that succeeds reports nothing. Wine's event log is a
+# stub that writes the call to its "advapi" debug channel and the event's text
+# to its "eventlog" channel: that is all it can show of the event.
+check_event_reports() {
+  local dir="$scratch/failed-windows" row want arg first second status id
+  mkdir -p "$dir"
+  cp "$1" "$dir/logreap.exe"
+  for row in "2|--config=missing.toml|logreap: error: |" \
+    "1|--bogus|Command line error: |Run logreap --help for usage information" "0|--help||"; do
+    IFS='|' read -r want arg first second <<<"$row"
+    status=0
+    (cd "$dir" && /usr/lib/wine/wine64 logreap.exe "$arg") >"$dir/out" 2>"$dir/err" || status=$?
+    tr -d '\r' <"$dir/err" >"$dir/err.txt"
+    if [ "$want" = 0 ]; then
+      same_text "logreap.exe $arg: status 0, nothing on standard error" "0 0" "$status $(wc -c <"$dir/err.txt")"
+    else
+      same_text "logreap.exe $arg: status $want, standard error as ever" \
+        "$want $((${#second} ? 2 : 1)) $first ${second:-}" \
+        "$status $(wc -l <"$dir/err.txt") $(head -n 1 "$dir/err.txt" | cut -c1-${#first}) $(sed -n 2p "$dir/err.txt")"
+    fi
+    (cd "$dir" && WINEDEBUG=-all,err+eventlog,fixme+advapi /usr/lib/wine/wine64 logreap.exe "$arg") \
+      >/dev/null 2>"$dir/debug" || true
+    id=$(printf '0x%08x' "$want")
+    if [ "$want" = 0 ]; then
+      check "logreap.exe $arg: no event reported" bash -c "! grep -q ReportEventW '$dir/debug'"
+    else
+      check "logreap.exe $arg: an error event with ID $want (Wine's advapi channel)" \
+        grep -q "ReportEventW ([^,]*,0x0001,0x0000,$id," "$dir/debug"
+      check "logreap.exe $arg: its text is standard error's (Wine's eventlog channel)" \
+        grep -qF "err:eventlog:ReportEventW L\"$first" "$dir/debug"
+    fi
+  done
+}
+
 say "== the Windows zip"
 zipdir="$scratch/zip"
 mkdir -p "$zipdir"
 (cd "$zipdir" && unzip -q "$zip")
 top="logreap-$version-windows-x64"
 same_text "zip listing" \
-  "$(printf '%s\n' "$top/README.txt" "$top/config.toml" "$top/logreap-task.xml" "$top/logreap.exe")" \
+  "$(printf '%s\n' "$top/README.txt" "$top/THIRD-PARTY-NOTICES.txt" "$top/config.toml" "$top/logreap-task.xml" \
+    "$top/logreap.exe")" \
   "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 w="$zipdir/$top"
 check "config.toml is the example configuration" cmp -s "$w/config.toml" config/config.toml
-check "README.txt has CRLF line ends only" \
-  test "$(wc -l <"$w/README.txt")" -eq "$(grep -c $'\r$' "$w/README.txt")"
+for text in README.txt THIRD-PARTY-NOTICES.txt; do
+  check "$text has CRLF line ends only" test "$(wc -l <"$w/$text")" -eq "$(grep -c $'\r$' "$w/$text")"
+done
+# Every library linked into the exe has its notice; those of fmt and spdlog are
+# the licence files of the sources the build used (an upgrade that changes one
+# shows here).
+for notice in $(notice_files "$root" zip); do
+  check "THIRD-PARTY-NOTICES.txt: $(notice_field "$notice" Name)" \
+    grep -qxF "$(notice_field "$notice" Name)"$'\r' "$w/THIRD-PARTY-NOTICES.txt"
+done
+for lib in fmt spdlog; do
+  check "packaging/notices/$lib.txt holds the licence of the $lib sources built" \
+    cmp -s <(notice_text "packaging/notices/$lib.txt") <(sed 's/[[:space:]]*$//' ".deps/src/$lib/LICENSE")
+done
 check "README.txt names the version" grep -q "logreap $version for Windows" "$w/README.txt"
 
 task="$w/logreap-task.xml"
@@ -137,8 +200,12 @@ check "logreap-task.xml declares UTF-16" bash -c \
   "iconv -f UTF-16 -t UTF-8 '$task' | head -n 1 | grep -q 'encoding=\"UTF-16\"'"
 check "logreap-task.xml is well-formed" xmllint --noout "$task"
 xpath() { xmllint --xpath "string(//*[local-name()='$1'])" "$task" 2>/dev/null; }
-same_text "task: daily at 02:30" "T02:30:00 1" "$(xpath StartBoundary | grep -o 'T[0-9:]*$') $(xpath DaysInterval)"
-same_text "task: runs whether logged on or not" Password "$(xpath LogonType)"
+task_start=$(xpath StartBoundary | grep -o 'T[0-9:]*$')
+task_delay=$(xpath RandomDelay)
+same_text "task: daily" 1 "$(xpath DaysInterval)"
+same_text "task: as the local system account, no password stored, administrator's rights kept" \
+  "S-1-5-18  HighestAvailable 0" \
+  "$(xpath UserId) $(xpath LogonType) $(xpath RunLevel) $(xmllint --xpath "count(//*[local-name()='Password'])" "$task")"
 check "task: a stop-after limit" bash -c "[[ '$(xpath ExecutionTimeLimit)' =~ ^PT[0-9]+[HM]$ ]]"
 same_text "task: no restart loop" 0 "$(xmllint --xpath "count(//*[local-name()='RestartOnFailure'])" "$task")"
 command=$(xpath Command)
@@ -148,6 +215,9 @@ same_text "task: started in the program's own folder (so ..\\config\\config.toml
 
 exe="$w/logreap.exe"
 check "logreap.exe is a 64-bit Windows console program" bash -c "file -b '$exe' | grep -q 'PE32+ executable (console) x86-64'"
+pe_header=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
+same_text "logreap.exe: the PE time stamp is the last commit's time" "$SOURCE_DATE_EPOCH" \
+  "$(od -An -tu4 -j$((pe_header + 8)) -N4 "$exe" | tr -d ' ')"
 resources=$(x86_64-w64-mingw32-windres -i "$exe" -O rc 2>/dev/null || true)
 IFS=. read -r major minor patch <<<"$version"
 for expected in "FILEVERSION $major, $minor, $patch, 0" "PRODUCTVERSION $major, $minor, $patch, 0" \
@@ -172,6 +242,7 @@ if [ -x /usr/lib/wine/wine64 ]; then
     make_demo_tree "$demo" "$w/config.toml" "Z:$demo"
     cp "$exe" "$demo/work/logreap.exe"
     check_demo_run "$demo" "zipped logreap.exe under Wine" /usr/lib/wine/wine64 logreap.exe
+    check_event_reports "$exe"
   else
     fail "Wine could not start in $WINEPREFIX"
   fi
@@ -195,8 +266,9 @@ same_text "deb contents" "$(cat <<LISTING
 ./usr/share/doc/logreap/
 ./usr/share/doc/logreap/changelog.gz
 ./usr/share/doc/logreap/copyright
-./usr/share/doc/logreap/examples/
-./usr/share/doc/logreap/examples/config.toml
+./usr/share/logreap/
+./usr/share/logreap/examples/
+./usr/share/logreap/examples/config.toml
 ./usr/share/man/
 ./usr/share/man/man1/
 ./usr/share/man/man1/logreap.1.gz
@@ -207,16 +279,65 @@ same_text "deb control: package, version, architecture" "logreap $version $arch"
 depends=$(dpkg-deb -f "$deb" Depends)
 check "deb control: computed dependencies on the C and C++ runtimes ($depends)" \
   bash -c "grep -q 'libc6 (>= ' <<<'$depends' && grep -q 'libstdc++6 (>= ' <<<'$depends'"
-same_text "deb control: no maintainer scripts (the units stay disabled)" "./
+same_text "deb control: debhelper's maintainer scripts" "./
 ./control
-./md5sums" "$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | LC_ALL=C sort)"
+./md5sums
+./postinst
+./postrm
+./prerm" "$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | LC_ALL=C sort)"
 
-lintian_out=$(lintian --fail-on error,warning "$deb" 2>&1) && lintian_status=0 || lintian_status=$?
+# What the maintainer scripts ask of systemd, run in a mount namespace whose
+# /run says that systemd is running, with systemctl, deb-systemd-helper and
+# deb-systemd-invoke replaced by stubs that log their arguments (the helper
+# answers "no" to its questions: nothing installed or enabled before).
+ctl="$scratch/deb-control"
+stubs="$scratch/stubs"
+dpkg-deb -e "$deb" "$ctl"
+mkdir -p "$stubs"
+for tool in systemctl deb-systemd-helper deb-systemd-invoke; do
+  printf '#!/bin/sh\necho "${0##*/} $*" >>"$STUB_LOG"\ncase "$1" in debian-installed|--quiet) exit 1;; esac\n' \
+    >"$stubs/$tool"
+  chmod +x "$stubs/$tool"
+done
+maintainer_calls() { # script, arguments...
+  local script=$1
+  shift
+  : >"$stubs/calls"
+  unshare -m sh -c 'mount -t tmpfs none /run && mkdir -p /run/systemd/system && exec "$@"' sh \
+    env STUB_LOG="$stubs/calls" PATH="$stubs:/usr/sbin:/usr/bin:/sbin:/bin" sh -e "$ctl/$script" "$@" ||
+    echo "$script $* failed"
+  cat "$stubs/calls"
+}
+same_text "postinst on installation: reload, no enable (deb-systemd-invoke starts enabled units only)" \
+  "deb-systemd-helper debian-installed logreap.timer
+deb-systemd-helper update-state logreap.timer
+systemctl --system daemon-reload
+deb-systemd-invoke start logreap.service logreap.timer" "$(maintainer_calls postinst configure)"
+same_text "postinst on upgrade: reload, restart what runs" \
+  "deb-systemd-helper debian-installed logreap.timer
+deb-systemd-helper update-state logreap.timer
+systemctl --system daemon-reload
+deb-systemd-invoke restart logreap.service logreap.timer" "$(maintainer_calls postinst configure 0.9.0)"
+same_text "prerm on removal: both units stopped" "deb-systemd-invoke stop logreap.service logreap.timer" \
+  "$(maintainer_calls prerm remove)"
+same_text "postrm on removal: reload" "systemctl --system daemon-reload" "$(maintainer_calls postrm remove)"
+same_text "postrm on purge: the timer's enablement forgotten" "deb-systemd-helper purge logreap.timer" \
+  "$(maintainer_calls postrm purge)"
+
+# The copyright file names every library linked into the binary.
+copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/logreap/copyright)
+for notice in $(notice_files "$root" deb); do
+  check "copyright: $(notice_field "$notice" Name), $(notice_field "$notice" License)" \
+    grep -qxF "Comment: $(notice_field "$notice" Name), linked statically into /usr/bin/logreap." <<<"$copyright"
+done
+
+lintian_out=$(lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$deb" 2>&1) &&
+  lintian_status=0 || lintian_status=$?
 lintian_out=$(grep -v 'running with root privileges' <<<"$lintian_out" || true)
 if [ "$lintian_status" -eq 0 ]; then
-  pass "lintian${lintian_out:+ (with: $lintian_out)}"
+  pass "lintian at pedantic level${lintian_out:+ (with: $lintian_out)}"
 else
-  fail "lintian"
+  fail "lintian at pedantic level"
   printf '%s\n' "$lintian_out" | sed 's/^/    /' >&2
 fi
 
@@ -229,13 +350,68 @@ verify_root="$scratch/verify-root"
 mkdir -p "$verify_root/lib/systemd/system"
 cp -a /lib/systemd/system/. "$verify_root/lib/systemd/system/"
 cp -a "$ext/." "$verify_root/"
+mkdir -p "$verify_root/bin"
+cp -L /bin/sh "$verify_root/bin/sh" # the shell of the service's account check
 check_quiet "systemd-analyze verify logreap.service logreap.timer" \
   env MANPATH="$verify_root/usr/share/man" systemd-analyze --root="$verify_root" verify \
   "$verify_root/lib/systemd/system/logreap.service" "$verify_root/lib/systemd/system/logreap.timer"
 service="$ext/lib/systemd/system/logreap.service"
-check "logreap.service: oneshot, reading /etc/norvane/config.toml" bash -c \
-  "grep -qx 'Type=oneshot' '$service' && grep -qx 'ExecStart=/usr/bin/logreap --config /etc/norvane/config.toml' '$service'"
-check "logreap.timer: persistent" grep -qx 'Persistent=true' "$ext/lib/systemd/system/logreap.timer"
+timer="$ext/lib/systemd/system/logreap.timer"
+same_text "logreap.service: oneshot, the configuration from one Environment line" \
+  "Type=oneshot
+Environment=LOGREAP_CONFIG=/opt/norvane/abap/config/config.toml
+ExecStart=/usr/bin/logreap --config \${LOGREAP_CONFIG}" \
+  "$(grep -E '^(Type|Environment|ExecStart)=' "$service")"
+security=$(cd "$scratch" && systemd-analyze security --offline=true --root="$verify_root" \
+  "$verify_root/lib/systemd/system/logreap.service" 2>&1 | sed -n 's/^.*Overall exposure level for logreap.service: //p')
+check "systemd-analyze security: at most 2.0 as root ($security)" \
+  awk -v s="${security%% *}" 'BEGIN { exit !(s != "" && s + 0 <= 2.0) }'
+same_text "logreap.service: trees under /opt, /srv, /var and /home stay writable" \
+  "ReadWritePaths=-/opt -/srv -/var -/home" "$(grep -E '^(ReadWritePaths|ProtectHome|InaccessiblePaths)=' "$service")"
+same_text "logreap.service: nice 19, idle I/O, umask 0027" "Nice=19 IOSchedulingClass=idle UMask=0027" \
+  "$(grep -E '^(Nice|IOSchedulingClass|UMask)=' "$service" | tr '\n' ' ' | sed 's/ $//')"
+
+# The account check before the start, run as systemd runs it ($$ is a dollar,
+# USER is set only when the unit has User=).
+pre=$(sed -n "s/^ExecStartPre=\/bin\/sh -c '\(.*\)'$/\1/p" "$service" | sed 's/\$\$/$/g')
+check "logreap.service: an account check before the start" test -n "$pre"
+pre_status=0
+pre_err=$(env -i PATH=/usr/bin:/bin /bin/sh -c "$pre" 2>&1) || pre_status=$?
+same_text "logreap.service without User=: refuses to start, saying how to name the account" \
+  "1 systemctl edit logreap.service User=" \
+  "$pre_status $(grep -o 'systemctl edit logreap.service' <<<"$pre_err") $(grep -o 'User=' <<<"$pre_err" | head -n 1)"
+for account in norvane root; do
+  check "logreap.service with User=$account: starts" env -i PATH=/usr/bin:/bin USER=$account /bin/sh -c "$pre"
+done
+check "logreap.timer: persistent" grep -qx 'Persistent=true' "$timer"
+
+# The timer and the task start at the same local time, with the same random
+# delay, and the whole window lies outside the hours in which the clocks of
+# any zone of Europe or the Americas change (2026 to 2028, zdump).
+timer_at=$(sed -n 's/^OnCalendar=\*-\*-\* \([0-9:]*\)$/\1/p' "$timer")
+timer_delay=$(sed -n 's/^RandomizedDelaySec=//p' "$timer")
+same_text "timer and task: the same start and random delay" \
+  "T$timer_at $(systemd-analyze timespan "$timer_delay" | sed -n 's/^ *μs: //p')" \
+  "$task_start $(( ($(sed -E 's/^PT(([0-9]+)H)?(([0-9]+)M)?$/\2*3600+0\4*60/;s/^\*/0*/' <<<"$task_delay")) * 1000000 ))"
+# Prints each clock change of a zone of Europe or the Americas whose hour meets
+# the window from $1 (HH:MM:SS, local) lasting $2 seconds.
+dst_clashes() {
+  local zones
+  zones=$(cd /usr/share/zoneinfo && find Europe America Atlantic -type f | LC_ALL=C sort)
+  for zone in $zones; do zdump -v -c 2026,2029 "$zone"; done | awk -v start="$1" -v width="$2" '
+    function secs(t, p) { split(t, p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
+    $7 != "UT" || /NULL/ { next }
+    $1 == zone && $NF != offset {
+      a = (secs(local) + 1) % 86400; b = secs($12)
+      lo = a < b ? a : b; hi = a < b ? b : a
+      if (hi - lo > 43200) { t = lo; lo = hi; hi = t + 86400 }
+      s = secs(start); e = s + width
+      if ((s < hi && e > lo) || (s + 86400 < hi && e + 86400 > lo)) print $1, $10, $11, $13, local, "->", $12
+    }
+    { zone = $1; local = $12; offset = $NF }'
+}
+clashes=$(dst_clashes "$timer_at" "$(( $(systemd-analyze timespan "$timer_delay" | sed -n 's/^ *μs: //p') / 1000000 ))")
+same_text "timer and task: the window misses every clock change of Europe and the Americas" "" "$clashes"
 
 check_quiet "man --warnings -l logreap.1.gz (the page itself discarded)" \
   sh -c 'LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$1" >/dev/null' man "$ext/usr/share/man/man1/logreap.1.gz"
@@ -245,22 +421,64 @@ help_status=0
 help=$("$tool" --help) || help_status=$?
 same_text "packaged logreap --help" "0 usage: logreap [-h] [--config PATH]" "$help_status $(head -n 1 <<<"$help")"
 demo="$scratch/demo-linux"
-make_demo_tree "$demo" "$ext/usr/share/doc/logreap/examples/config.toml"
+make_demo_tree "$demo" "$ext/usr/share/logreap/examples/config.toml"
 check_demo_run "$demo" "packaged logreap" "$tool"
 check "no path of the build machine in the packaged binary" bash -c "! grep -qaF '$root' '$tool'"
 
-say "== reproducible Linux build"
+say "== checksums"
+check "dist/SHA256SUMS holds both packages and matches them" bash -c \
+  "cd dist && sha256sum --check --strict --quiet SHA256SUMS &&
+   grep -qF ' ${deb##*/}' SHA256SUMS && grep -qF ' ${zip##*/}' SHA256SUMS"
+
+say "== reproducible packages"
 # The same tree (the working tree as it is, and its fetched dependencies) in a
-# folder of another name and depth.
+# folder of another name and depth, packaged by the same scripts.
 copy="$scratch/elsewhere/deeper/logreap-copy"
 mkdir -p "$copy"
 git ls-files -z -co --exclude-standard | while IFS= read -r -d '' f; do
   if [ -e "$f" ] || [ -L "$f" ]; then printf '%s\0' "$f"; fi
 done | tar -c --null -T - | tar -x -C "$copy"
 cp -a .deps "$copy/.deps"
-build_linux_release "$copy" "$copy/build/pkg-release"
-check "two release builds in different folders give the same binary" \
-  cmp "$root/build/pkg-release/src/logreap/logreap" "$copy/build/pkg-release/src/logreap/logreap"
+if [ -n "${LOGREAP_SIGN_PKCS12:-}" ]; then
+  say "logreap.exe is signed (LOGREAP_SIGN_PKCS12): the zips are not compared"
+fi
+if bash "$copy/scripts/package-deb.sh" >"$scratch/copy-deb.log" 2>&1 &&
+  env -u LOGREAP_SIGN_PKCS12 bash "$copy/scripts/package-windows.sh" >"$scratch/copy-zip.log" 2>&1; then
+  check "two builds in different folders give the same Linux binary" \
+    cmp "$root/build/pkg-release/src/logreap/logreap" "$copy/build/pkg-release/src/logreap/logreap"
+  check "two builds in different folders give the same .deb" cmp "$deb" "$copy/dist/${deb##*/}"
+  check "two builds in different folders give the same logreap.exe" \
+    cmp "$root/build/pkg-windows/bin/logreap.exe" "$copy/build/pkg-windows/bin/logreap.exe"
+  if [ -z "${LOGREAP_SIGN_PKCS12:-}" ]; then
+    check "two builds in different folders give the same zip" cmp "$zip" "$copy/dist/${zip##*/}"
+  fi
+else
+  fail "the package scripts failed on the copy in $copy"
+  tail -n 20 "$scratch"/copy-*.log | sed 's/^/    /' >&2
+fi
+
+say "== signing"
+# The optional signing step, run on the copy with a throwaway self-signed
+# certificate: the zipped logreap.exe then carries an Authenticode signature
+# by that certificate.
+signing="$scratch/signing"
+mkdir -p "$signing"
+if openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=logreap test signing" \
+  -addext extendedKeyUsage=codeSigning -keyout "$signing/key.pem" -out "$signing/cert.pem" 2>/dev/null &&
+  printf 'throwaway' >"$signing/pass" &&
+  openssl pkcs12 -export -inkey "$signing/key.pem" -in "$signing/cert.pem" -passout file:"$signing/pass" \
+    -out "$signing/sign.p12" &&
+  LOGREAP_SIGN_PKCS12="$signing/sign.p12" LOGREAP_SIGN_PASSWORD_FILE="$signing/pass" \
+    bash "$copy/scripts/package-windows.sh" >"$scratch/copy-signed.log" 2>&1; then
+  unzip -p "$copy/dist/${zip##*/}" "$top/logreap.exe" >"$signing/logreap.exe"
+  check "signed logreap.exe: a signature by the given certificate" bash -c \
+    "osslsigncode extract-signature -in '$signing/logreap.exe' -out '$signing/sig.der' >/dev/null &&
+     openssl pkcs7 -inform DER -in '$signing/sig.der' -print_certs | grep -q 'CN *= *logreap test signing'"
+  check "signed zip: SHA256SUMS describes it" bash -c "cd '$copy/dist' && sha256sum --check --strict --quiet SHA256SUMS"
+else
+  fail "the signing step failed"
+  tail -n 20 "$scratch/copy-signed.log" | sed 's/^/    /' >&2
+fi
 
 say "deb: $deb ($(stat -c %s "$deb") bytes); zip: $zip ($(stat -c %s "$zip") bytes)"
 say "took $((SECONDS - started)) s"

@@ -46,3 +46,47 @@ build_linux_release() {
   cmake --build "$build" --target logreap >/dev/null || die "the release build in $build failed"
   [ -x "$build/src/logreap/logreap" ] || die "no $build/src/logreap/logreap after the build"
 }
+
+# The third-party notices (packaging/notices/*.txt of the tree $1) that belong
+# in the package kind $2 (deb or zip), one file name a line. Each file starts
+# with fields (Name, Files, Copyright, License, In) up to a blank line; the
+# licence text follows.
+notice_files() {
+  grep -l -E "^In: (.* )?$2( |$)" "$1"/packaging/notices/*.txt | LC_ALL=C sort
+}
+notice_field() { sed -n -e '/^$/q' -e "s/^$2: //p" "$1"; }
+notice_text() { sed -e '1,/^$/d' -e 's/[[:space:]]*$//' "$1"; }
+
+# The notices for the Debian copyright file: one Files paragraph each, in the
+# format's own form (the licence text indented, its blank lines as " .").
+notices_as_copyright() { # tree
+  local notice
+  for notice in $(notice_files "$1" deb); do
+    printf '\nFiles: %s\n' "$(notice_field "$notice" Files)"
+    printf 'Copyright: %s\n' "$(notice_field "$notice" Copyright)"
+    printf 'Comment: %s, linked statically into /usr/bin/logreap.\n' "$(notice_field "$notice" Name)"
+    printf 'License: %s\n' "$(notice_field "$notice" License)"
+    notice_text "$notice" | sed -e 's/^$/./' -e 's/^/ /'
+  done
+}
+
+# The notices as a plain text for the zip (LF line ends).
+notices_as_text() { # tree
+  local notice name
+  printf 'Third-party software in logreap.exe\n'
+  printf '===================================\n\n'
+  printf 'logreap.exe contains the following libraries, linked into it. Their\n'
+  printf 'copyright notices and licences follow.\n'
+  for notice in $(notice_files "$1" zip); do
+    name=$(notice_field "$notice" Name)
+    printf '\n\n%s\n%s\n\n' "$name" "$(printf '%s' "$name" | tr -c '' '-')"
+    printf 'Copyright: %s\nLicence: %s\n\n' "$(notice_field "$notice" Copyright)" "$(notice_field "$notice" License)"
+    notice_text "$notice"
+  done
+}
+
+# SHA256SUMS in the folder $1 over the packages in it, for sha256sum --check.
+write_checksums() {
+  (cd "$1" && find . -maxdepth 1 -type f \( -name '*.deb' -o -name '*.zip' \) -printf '%P\n' |
+    LC_ALL=C sort | xargs -r sha256sum -- >SHA256SUMS.new && mv SHA256SUMS.new SHA256SUMS)
+}

@@ -17,6 +17,7 @@
 #include <boost/program_options.hpp>
 
 #include "CommandLine.hpp"
+#include "FailureReport.hpp"
 #include "LogPaths.hpp"
 #include "Logger.hpp"
 #include "RunTimer.hpp"
@@ -97,9 +98,9 @@ int run(int argc, char** argv, po::options_description& options) {
         SPDLOG_LOGGER_INFO(logger, "Log purge operation completed");
         return 0;
     } catch (const po::error& error) {
-        std::cerr << fmt::format("Command line error: {}", error) << '\n';
-        std::cerr << "Run logreap --help for usage information\n";
-        return 1;
+        return failRun(
+            1,
+            fmt::format("Command line error: {}\nRun logreap --help for usage information", error));
     }
 }
 
@@ -115,11 +116,9 @@ int main(int argc, char** argv) {
         return norvane::abap::run(argc, argv, options);
     } catch (const std::exception& error) {
         std::fflush(stdout);  // the time first, as on a command-line error
-        fmt::print(stderr, "logreap: error: {}\n", error.what());
-        return 2;
+        return norvane::abap::failRun(2, fmt::format("logreap: error: {}", error.what()));
     } catch (...) {
         std::fflush(stdout);
-        fmt::print(stderr, "logreap: error: unknown error\n");
-        return 2;
+        return norvane::abap::failRun(2, "logreap: error: unknown error");
     }
 }
