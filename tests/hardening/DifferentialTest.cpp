@@ -1,17 +1,17 @@
-// The purge against its algorithm written plainly on libstdc++'s
-// std::filesystem, on random trees of old and young files, links to files, to
-// directories, to nothing and to themselves, awkward names and directories
-// that may not be read, searched or written, both purged as an unprivileged
-// user: messages, error and what is left must agree.
+// The purge against its algorithm written plainly on std::filesystem, both run
+// unprivileged on the same random trees (old and young files; links to files,
+// directories, nothing and themselves; awkward and overlong names; directories
+// that may not be read, searched or written): messages, error and remains agree.
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
-#include <functional>
+#include <optional>
 #include <random>
+#include <ranges>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <grp.h>
@@ -26,36 +26,32 @@
 #include "support/RunFixture.hpp"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::system_clock;
-using logreap::test::TempTree;
+using namespace logreap::test;
 
 namespace {
 
-constexpr int kRetentionDays = 14;
-
 // Two walks without options, ages and kinds read through links, removals
-// that do not throw, directories sorted by their number of path elements.
-void referencePurge(const fs::path& root) {
+// that do not throw, directories deepest first.
+void referencePurge(const fs::path& root, std::int32_t retentionDays) {
     auto& log = *spdlog::get("logreap");
-    const auto cutoff = Clock::now() - std::chrono::hours{24 * kRetentionDays};
+    const auto cutoff = std::chrono::system_clock::now() - std::chrono::days{retentionDays};
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(root), end; it != end; ++it) {
-        const auto written = fs::last_write_time(it->path(), ec);
-        if (!ec && fs::is_regular_file(fs::status(it->path())) &&
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const auto written = fs::last_write_time(entry.path(), ec);
+        if (!ec && fs::is_regular_file(fs::status(entry.path())) &&
             std::chrono::file_clock::to_sys(written) < cutoff) {
-            log.debug("Deleting log file: {}", it->path().string());
-            fs::remove(it->path(), ec);
+            log.debug("Deleting log file: {}", entry.path().string());
+            fs::remove(entry.path(), ec);
         }
     }
     std::vector<fs::path> directories;
-    for (fs::recursive_directory_iterator it(root, ec), end; it != end; ++it) {
-        if (fs::is_directory(fs::status(it->path()))) {
-            directories.push_back(it->path());
+    for (const auto& entry : fs::recursive_directory_iterator(root, ec)) {
+        if (fs::is_directory(fs::status(entry.path()))) {
+            directories.push_back(entry.path());
         }
     }
-    std::sort(directories.begin(), directories.end(), [](const fs::path& a, const fs::path& b) {
-        return std::distance(a.begin(), a.end()) > std::distance(b.begin(), b.end());
-    });
+    std::ranges::sort(directories, std::greater{},
+                      [](const fs::path& path) { return std::distance(path.begin(), path.end()); });
     for (const auto& directory : directories) {
         log.debug("Trying to remove directory '{}' if empty.", directory.string());
         if (fs::remove(directory, ec); !ec) {
@@ -64,33 +60,31 @@ void referencePurge(const fs::path& root) {
     }
 }
 
-// Lays out the same random tree for the same seed; returns the directories
-// whose modes are to be set once everything is in place.
-std::vector<std::pair<fs::path, fs::perms>> grow(const fs::path& root, unsigned seed) {
+// The same random tree for the same seed, handed to `owner` where one is
+// given, its directories' modes set last, deepest first.
+void grow(const fs::path& root, unsigned seed, std::optional<unsigned> owner) {
     using P = fs::perms;
-    static const std::vector<std::string> prefixes{"..", "...", "a b ", "\xc3\xa4\xe2\x82\xac",
-                                                   "x"};
+    static const std::string prefixes[] = {"..", "...", "a b ", "\xc3\xa4\xe2\x82\xac", "x"};
     const P readOnly = P::owner_read | P::owner_exec;
-    const std::vector<P> modes{P::none, P::owner_read | P::owner_write, readOnly, readOnly,
-                               readOnly};
+    const P modes[] = {P::none, P::owner_read | P::owner_write, readOnly, readOnly, readOnly};
     std::mt19937 random(seed);
     const auto pick = [&random](std::size_t n) { return random() % n; };
     std::vector<std::pair<fs::path, unsigned>> directories{{root, 0}};
     std::vector<fs::path> targets{root / "nothing"};
-    std::vector<std::pair<fs::path, fs::perms>> restricted;
+    std::vector<std::pair<fs::path, P>> restricted;
     for (unsigned i = 0, count = 15 + pick(30); i < count; ++i) {
         const auto [parent, depth] = directories[pick(directories.size())];
-        std::string name = prefixes[pick(prefixes.size())] + std::to_string(i);
+        std::string name = prefixes[pick(std::size(prefixes))] + std::to_string(i);
         name.resize(pick(10) == 0 ? 255 : name.size(), 'n');
         const fs::path path = parent / name;
         const auto kind = pick(20);
         if (kind < 10 || (kind < 15 && depth == 5)) {
-            logreap::test::writeFile(path, "x\n");
-            logreap::test::setAge(path, kind < 6 ? logreap::test::kOld : std::chrono::hours{1});
+            writeFile(path, "x\n");
+            setAge(path, kind < 6 ? kOld : std::chrono::hours{1});
         } else if (kind < 15) {
             fs::create_directory(path);
             directories.emplace_back(path, depth + 1);
-            if (const auto mode = pick(40); mode < modes.size()) {
+            if (const auto mode = pick(40); mode < std::size(modes)) {
                 restricted.emplace_back(path, modes[mode]);
             }
         } else {
@@ -98,45 +92,47 @@ std::vector<std::pair<fs::path, fs::perms>> grow(const fs::path& root, unsigned 
         }
         targets.push_back(path);
     }
-    return restricted;
+    if (owner) {
+        chownTree(root, *owner);
+    }
+    for (const auto& [path, mode] : std::views::reverse(restricted)) {
+        fs::permissions(path, mode);
+    }
 }
 
-// The messages and the error with the root shown as "~"; runs of deletions,
-// and of directory messages of one depth, sorted: their order is the
-// listing's, or not defined.
-std::string outcome(const std::function<void(const fs::path&)>& purge, const fs::path& root) {
+// The messages and the error, the root shown as "~"; runs of deletions, and
+// of directory messages of one depth, sorted: their order is the listing's.
+std::string outcome(void (*purge)(const fs::path&, std::int32_t), const fs::path& root) {
     std::ostringstream messages;
-    auto sink = std::make_shared<spdlog::sinks::ostream_sink_st>(messages);
-    sink->set_pattern("%v");
+    auto log = std::make_shared<spdlog::logger>(
+        "logreap", std::make_shared<spdlog::sinks::ostream_sink_st>(messages));
+    log->set_pattern("%v");
+    log->set_level(spdlog::level::debug);
     spdlog::drop("logreap");
-    spdlog::register_logger(std::make_shared<spdlog::logger>("logreap", sink));
-    spdlog::get("logreap")->set_level(spdlog::level::debug);
+    spdlog::register_logger(log);
     try {
-        purge(root);
+        purge(root, 14);
         messages << "no error\n";
     } catch (const fs::filesystem_error& error) {
         messages << error.what() << '\n';
     }
-    std::vector<std::pair<std::string, std::string>> keyed;
-    const std::string shown = root.string();
-    for (auto line : logreap::test::lines(messages.str())) {
-        for (auto at = line.find(shown); at != std::string::npos; at = line.find(shown)) {
-            line.replace(at, shown.size(), "~");
+    std::vector<std::pair<int, std::string>> ordered;  // (run, line)
+    std::string runKey;
+    for (auto line : lines(messages.str())) {
+        for (std::size_t at; (at = line.find(root.native())) != std::string::npos;) {
+            line.replace(at, root.native().size(), "~");
         }
         const bool directory = line.starts_with("Trying") || line.starts_with("Successfully");
-        keyed.emplace_back(directory ? std::to_string(std::count(line.begin(), line.end(), '/'))
-                           : line.starts_with("Deleting") ? ""
-                                                          : line,
-                           line);
+        const std::string key = directory ? std::to_string(std::ranges::count(line, '/'))
+                                : line.starts_with("Deleting") ? ""
+                                                               : line;
+        ordered.emplace_back(ordered.empty() ? 0 : ordered.back().first + (key != runKey), line);
+        runKey = key;
     }
+    std::ranges::sort(ordered);
     std::string result;
-    for (auto run = keyed.begin(); run != keyed.end();) {
-        const auto end =
-            std::find_if(run, keyed.end(), [&](const auto& k) { return k.first != run->first; });
-        std::sort(run, end);
-        for (; run != end; ++run) {
-            result += run->second + '\n';
-        }
+    for (const auto& [run, line] : ordered) {
+        result += line + '\n';
     }
     return result;
 }
@@ -144,56 +140,43 @@ std::string outcome(const std::function<void(const fs::path&)>& purge, const fs:
 // What is left beneath `root`, directories marked "/" and links "@".
 std::vector<std::string> remains(const fs::path& root) {
     std::vector<std::string> entries;
-    const auto options = fs::directory_options::skip_permission_denied;
-    for (fs::recursive_directory_iterator it(root, options), end; it != end; ++it) {
-        std::error_code ec;
-        const auto type = it->symlink_status(ec).type();
-        entries.push_back(it->path().lexically_relative(root).string() +
-                          (type == fs::file_type::directory ? "/"
-                           : type == fs::file_type::symlink ? "@"
-                                                            : ""));
+    std::error_code ec;
+    for (const auto& entry :
+         fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied)) {
+        const auto type = entry.symlink_status(ec).type();
+        entries.push_back(entry.path().lexically_relative(root).string() +
+                          (type == fs::file_type::directory ? "/" : "") +
+                          (type == fs::file_type::symlink ? "@" : ""));
     }
-    std::sort(entries.begin(), entries.end());
+    std::ranges::sort(entries);
     return entries;
 }
 
 TEST(Differential, PurgeAgreesWithTheAlgorithmOnStdFilesystem) {
-    const unsigned user = logreap::test::unprivilegedUid();
-    const auto real = [](const fs::path& root) {
-        norvane::abap::pruneLogDirectory(root, kRetentionDays);
-    };
+    const auto user = ::geteuid() == 0 ? std::optional(unprivilegedUid()) : std::nullopt;
     const TempTree results;  // where the unprivileged child writes
-    if (::geteuid() == 0) {
-        logreap::test::chownTree(results.root(), user);
+    if (user) {
+        chownTree(results.root(), *user);
     }
     for (unsigned seed = 1; seed <= 50; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         const TempTree purged, reference;
-        for (const TempTree* tree : {&purged, &reference}) {
-            auto restricted = grow(tree->root(), seed);
-            if (::geteuid() == 0) {
-                logreap::test::chownTree(tree->root(), user);
-            }
-            for (auto it = restricted.rbegin(); it != restricted.rend(); ++it) {
-                fs::permissions(it->first, it->second);
-            }
-        }
+        grow(purged.root(), seed, user);
+        grow(reference.root(), seed, user);
         const pid_t child = ::fork();
         if (child == 0) {
-            if (::geteuid() == 0 &&
-                (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)) {
+            if (user &&
+                (::setgroups(0, nullptr) != 0 || ::setgid(*user) != 0 || ::setuid(*user) != 0)) {
                 ::_exit(127);
             }
-            logreap::test::writeFile(results / "reference",
-                                     outcome(referencePurge, reference.root()));
-            logreap::test::writeFile(results / "purged", outcome(real, purged.root()));
+            writeFile(results / "reference", outcome(referencePurge, reference.root()));
+            writeFile(results / "purged", outcome(norvane::abap::pruneLogDirectory, purged.root()));
             ::_exit(0);
         }
         int status = -1;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_EQ(status, 0);
-        EXPECT_EQ(logreap::test::readFile(results / "purged"),
-                  logreap::test::readFile(results / "reference"));
+        EXPECT_EQ(readFile(results / "purged"), readFile(results / "reference"));
         EXPECT_EQ(remains(purged.root()), remains(reference.root()));
     }
 }

@@ -1,12 +1,9 @@
-// Preloaded into whole runs of the binary (LD_PRELOAD): injects one fault
-// into the system calls the purge makes on one entry, standing in for other
-// programs and for failing disks. Disarmed unless LOGREAP_FAULT_CALL names the
-// call (openat, fstatat, unlinkat: on the entry named LOGREAP_FAULT_NAME;
-// getdents64: on the listing of the directory of that name). Then either the
-// call fails with the error number LOGREAP_FAULT_ERRNO, or, without one, the
-// entry is first moved to the path LOGREAP_FAULT_MOVE_TO, as if another
-// program took it away, and the call is made. Every fault injected appends a
-// line to LOGREAP_FAULT_REPORT: the tests read it to know that the fault met.
+// Preloaded (LD_PRELOAD) into whole runs of the binary, standing in for other
+// programs and failing disks. Armed by LOGREAP_FAULT_CALL (openat or fstatat
+// on the entry named LOGREAP_FAULT_NAME; getdents64 on the listing of the
+// directory of that name): the call fails with LOGREAP_FAULT_ERRNO or, without
+// one, is made after the entry was moved to LOGREAP_FAULT_MOVE_TO. Each fault
+// appends a line to LOGREAP_FAULT_REPORT, so that the tests know it met.
 
 #include <dirent.h>
 #include <dlfcn.h>
@@ -28,17 +25,14 @@ Function next(Function, const char* name) {
     return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
-bool armed(const char* call) {
-    const char* armedCall = std::getenv("LOGREAP_FAULT_CALL");
-    return armedCall != nullptr && std::strcmp(armedCall, call) == 0;
-}
-
-// Whether the call fails (errno set) after the fault armed for `name`, a name
-// relative to `dirfd` or a whole path, was injected.
+// Whether `call` on `name`, relative to `dirfd` or a whole path, is to fail
+// (errno set) after the fault armed for it was injected.
 bool inject(const char* call, int dirfd, const char* name) {
+    const char* armedCall = std::getenv("LOGREAP_FAULT_CALL");
     const char* armedName = std::getenv("LOGREAP_FAULT_NAME");
     const char* base = name == nullptr ? nullptr : std::strrchr(name, '/');
-    if (!armed(call) || armedName == nullptr || name == nullptr ||
+    if (armedCall == nullptr || armedName == nullptr || name == nullptr ||
+        std::strcmp(armedCall, call) != 0 ||
         std::strcmp(base == nullptr ? name : base + 1, armedName) != 0) {
         return false;
     }
@@ -76,22 +70,13 @@ int fstatat(int dirfd, const char* name, struct stat* info, int flags) noexcept 
     return inject("fstatat", dirfd, name) ? -1 : real(dirfd, name, info, flags);
 }
 
-int unlinkat(int dirfd, const char* name, int flags) noexcept {
-    static const auto real = next(&unlinkat, "unlinkat");
-    return inject("unlinkat", dirfd, name) ? -1 : real(dirfd, name, flags);
-}
-
 ssize_t getdents64(int fd, void* buffer, size_t size) noexcept {
     static const auto real = next(&getdents64, "getdents64");
     char link[32];
-    char path[PATH_MAX];
+    char path[PATH_MAX] = {};  // the listed directory's, terminated as readlink leaves the rest
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t length = armed("getdents64") ? ::readlink(link, path, sizeof path - 1) : -1;
-    if (length > 0) {
-        path[length] = '\0';
-        if (inject("getdents64", AT_FDCWD, path)) {
-            return -1;
-        }
+    if (::readlink(link, path, sizeof path - 1) > 0 && inject("getdents64", AT_FDCWD, path)) {
+        return -1;
     }
     return real(fd, buffer, size);
 }
