@@ -28,4 +28,4 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 || fail "Wine could not start in $WINEPREFIX"
 
 cmake --build --preset windows
-ctest --preset windows -j "$(nproc)"
+ctest --preset windows -j "$(nproc)" --output-junit ctest-junit.xml
