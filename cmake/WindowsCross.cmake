@@ -33,11 +33,14 @@ if(LOGREAP_BUILD_TESTS)
   # programs started in parallel.
   list(GET CMAKE_CROSSCOMPILING_EMULATOR -1 wine_loader)
   logreap_require_windows_deps("Wine's 64-bit loader (package wine64)" "${wine_loader}")
+  # Without its preloader beside it, Wine fails to start now and then (see
+  # scripts/setup-windows-deps.sh).
+  get_filename_component(wine_dir "${wine_loader}" DIRECTORY)
+  logreap_require_windows_deps("Wine's preloader (package wine64-preloader)" "${wine_dir}/wine64-preloader")
   if(NOT EXISTS "${CMAKE_BINARY_DIR}/wineprefix/system.reg")
     message(STATUS "Creating the Wine prefix ${CMAKE_BINARY_DIR}/wineprefix")
     execute_process(COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot --init
                     RESULT_VARIABLE wineboot_status OUTPUT_QUIET ERROR_QUIET)
-    get_filename_component(wine_dir "${wine_loader}" DIRECTORY)
     execute_process(COMMAND /usr/bin/env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix ${wine_dir}/wineserver -w)
     if(NOT EXISTS "${CMAKE_BINARY_DIR}/wineprefix/system.reg")
       message(FATAL_ERROR "Wine could not create its prefix in ${CMAKE_BINARY_DIR}/wineprefix (${wineboot_status})")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the Windows build needs on Debian 12, on top of scripts/setup-deps.sh:
-# the mingw-w64 cross compiler (posix threads), Wine's 64-bit loader, the
-# GoogleTest sources, and Boost. Boost.Program_options is compiled by the build
+# the mingw-w64 cross compiler (posix threads), Wine's 64-bit loader and its
+# preloader, the GoogleTest sources, and Boost. Boost.Program_options is compiled by the build
 # from the sources of Debian's Boost source package: only its libs/program_options/src
 # is unpacked into .deps/windows, fetched with a private apt state (the machine's
 # apt configuration is never changed). The Boost headers Debian installs reach the
@@ -17,8 +17,16 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 windows="$root/.deps/windows"
 stamp="$windows/boost.stamp"
 
+# wine64-preloader is only suggested by wine64, but without it a start of Wine
+# fails now and then: the loader, a fixed-address executable, gets its heap
+# somewhere in the gigabyte above it (Linux randomises the heap's start that
+# widely for 64-bit programs), and where the heap covers 0x7ffe0000, the page
+# every Windows process has its shared user data at, Wine exits with status 1
+# before the program runs ("failed to map the shared user data", an error that
+# WINEDEBUG=-all hides). The preloader reserves Wine's address ranges before
+# anything else is mapped.
 windows_packages=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine64
-  googletest libboost1.74-dev)
+  wine64-preloader googletest libboost1.74-dev)
 boost_source=boost1.74
 
 say() { printf 'setup-windows-deps: %s\n' "$*" >&2; }

@@ -14,7 +14,7 @@ bash scripts/setup-deps.sh clang-14 libclang-rt-14-dev
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan
-ctest --preset asan -j "$(nproc)"
+ctest --preset asan -j "$(nproc)" --output-junit ctest-junit.xml
 
 cmake -S fuzz -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DLOGREAP_WERROR=ON >/dev/null
 cmake --build build/fuzz --target config_fuzzer

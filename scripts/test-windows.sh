@@ -9,9 +9,11 @@ cd "$root"
 fail() { printf 'test-windows: error: %s\n' "$*" >&2; exit 1; }
 
 bash scripts/setup-deps.sh || fail "the common dependencies could not be set up"
-bash scripts/setup-windows-deps.sh || fail "the Windows dependencies (mingw-w64, wine64, googletest, Boost sources) could not be set up"
+bash scripts/setup-windows-deps.sh || fail "the Windows dependencies (mingw-w64, wine64, wine64-preloader, googletest, Boost sources) could not be set up"
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || fail "x86_64-w64-mingw32-g++-posix not found"
 [ -x /usr/lib/wine/wine64 ] || fail "Wine's 64-bit loader /usr/lib/wine/wine64 not found"
+[ -x /usr/lib/wine/wine64-preloader ] ||
+  fail "Wine's preloader /usr/lib/wine/wine64-preloader not found (without it Wine fails to start now and then)"
 
 cmake --preset windows >/dev/null
 
@@ -26,4 +28,4 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 || fail "Wine could not start in $WINEPREFIX"
 
 cmake --build --preset windows
-ctest --preset windows -j "$(nproc)"
+ctest --preset windows -j "$(nproc)" --output-junit ctest-junit.xml
