@@ -227,14 +227,14 @@ class WayDown {
     std::vector<std::size_t> missing_;
 };
 
-std::error_code removeCollected(WayDown& way, const CollectedDirectory& collected,
+std::error_code removeCollected(WayDown& way, const std::vector<CollectedDirectory>& directories,
                                 std::size_t index) {
     const auto parent = way.parentOf(index);
     if (parent.error) {
         return parent.error;
     }
     if (parent.value.directory != nullptr) {
-        return parent.value.directory->removeDirectory(collected.name);
+        return parent.value.directory->removeDirectory(directories[index].name);
     }
     // Gone with the way down, it counts as removed; the way blocked, it stays.
     return parent.value.met == Met::gone ? std::error_code()
@@ -253,7 +253,7 @@ void removeEmptyDirectories(const fs::path& directory, Directory& root,
             SPDLOG_LOGGER_DEBUG(&logger, "Trying to remove directory '{}' if empty.",
                                 shownPath(directory, detail::relativePath(directories, index)));
         }
-        const std::error_code ec = removeCollected(way, directories[index], index);
+        const std::error_code ec = removeCollected(way, directories, index);
         if (!ec && logging) {
             SPDLOG_LOGGER_DEBUG(&logger, "Successfully removed directory: '{}'",
                                 shownPath(directory, detail::relativePath(directories, index)));

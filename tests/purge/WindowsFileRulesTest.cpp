@@ -168,8 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"SharingViolation", 32, kReadOnly, true, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Removal, TakesTheNameAtOnceAndKeepsOtherAttributes) {
-    EXPECT_EQ(kRemovalDisposition, 0x13U);  // DELETE | POSIX_SEMANTICS | IGNORE_READONLY_ATTRIBUTE
+TEST(Removal, KeepsOtherAttributesWhenClearingReadOnly) {
     EXPECT_EQ(withoutReadOnly(kReadOnly | 0x20 | 0x2), 0x22U);
     EXPECT_EQ(withoutReadOnly(kReadOnly), 0x80U);  // FILE_ATTRIBUTE_NORMAL: 0 would change nothing
 }
