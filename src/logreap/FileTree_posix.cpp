@@ -111,8 +111,17 @@ Result<Status> statusResult(int outcome, const struct stat& info) {
     return {{}, lastError()};
 }
 
+Listed kindOfMode(mode_t mode) {
+    return S_ISREG(mode)   ? Listed::regular
+           : S_ISDIR(mode) ? Listed::directory
+           : S_ISLNK(mode) ? Listed::link
+                           : Listed::special;
+}
+
 Listed listedKind(int directoryFd, const dirent64& entry) {
     switch (entry.d_type) {
+        case DT_REG:
+            return Listed::regular;
         case DT_DIR:
             return Listed::directory;
         case DT_LNK:
@@ -123,16 +132,19 @@ Listed listedKind(int directoryFd, const dirent64& entry) {
             if (::fstatat(directoryFd, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
                 return Listed::other;
             }
-            return S_ISDIR(info.st_mode)   ? Listed::directory
-                   : S_ISLNK(info.st_mode) ? Listed::link
-                                           : Listed::other;
+            return kindOfMode(info.st_mode);
         }
         default:
-            return Listed::other;
+            return Listed::special;
     }
 }
 
+// A listing is read into 32 KiB, enough for most log folders in one call; one
+// that fills more than half of it continues into 256 KiB, so that a folder of many thousands of
+// files costs a call per several thousand entries. Only open levels of a walk
+// hold a buffer.
 constexpr std::size_t kListingBytes = 32 * 1024;
+constexpr std::size_t kLargeListingBytes = 256 * 1024;
 
 }  // namespace
 
@@ -142,9 +154,11 @@ constexpr std::size_t kListingBytes = 32 * 1024;
 struct Directory::Handle {
     UniqueFd fd;
     std::unique_ptr<char[]> listing;
+    std::size_t capacity = 0;
     std::size_t offset = 0;
     std::size_t filled = 0;
     bool finished = false;
+    bool searchable = false;  // a query of a name in it has been answered
 
     explicit Handle(int opened) : fd(opened) {}
 };
@@ -197,15 +211,18 @@ Result<Directory> Directory::openParent() const {
 
 Result<std::optional<ListedEntry>> Directory::next() {
     Handle& h = *handle_;
-    if (!h.listing) {
-        h.listing = std::make_unique_for_overwrite<char[]>(kListingBytes);
-    }
     for (;;) {
         if (h.offset >= h.filled) {
             if (h.finished) {
                 return {};
             }
-            const ssize_t read = ::getdents64(h.fd.get(), h.listing.get(), kListingBytes);
+            const std::size_t wanted =
+                h.filled > kListingBytes / 2 ? kLargeListingBytes : kListingBytes;
+            if (h.capacity < wanted) {
+                h.listing = std::make_unique_for_overwrite<char[]>(wanted);
+                h.capacity = wanted;
+            }
+            const ssize_t read = ::getdents64(h.fd.get(), h.listing.get(), h.capacity);
             if (read <= 0) {
                 h.finished = true;
                 return {std::nullopt, read < 0 ? lastError() : std::error_code()};
@@ -225,7 +242,29 @@ Result<std::optional<ListedEntry>> Directory::next() {
 
 Result<Status> Directory::status(NativeName name) const {
     struct stat info;
-    return statusResult(::fstatat(handle_->fd.get(), CName(name).get(), &info, 0), info);
+    auto status = statusResult(::fstatat(handle_->fd.get(), CName(name).get(), &info, 0), info);
+    // Even "no such entry" means the name was looked up: the kernel checks the
+    // search permission before the lookup.
+    handle_->searchable = handle_->searchable || !status.error;
+    return status;
+}
+
+Result<Type> Directory::typeOf(const ListedEntry& entry) const {
+    if (handle_->searchable) {
+        switch (entry.kind) {
+            case Listed::regular:
+                return {Type::regular, {}};
+            case Listed::directory:
+                return {Type::directory, {}};
+            case Listed::special:
+                return {Type::other, {}};
+            case Listed::link:
+            case Listed::other:
+                break;
+        }
+    }
+    const auto status = this->status(entry.name);
+    return {status.value.type, status.error};
 }
 
 // There is no removal by descriptor: the name is looked up once more here.

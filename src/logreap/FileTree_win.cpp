@@ -418,6 +418,13 @@ Result<Status> Directory::status(NativeName name) const {
     return statusOfHandle(opened.handle.get());
 }
 
+// Each entry's query opens it, and an entry's own security can refuse that:
+// the listing answers for none.
+Result<Type> Directory::typeOf(const ListedEntry& entry) const {
+    const auto status = this->status(entry.name);
+    return {status.value.type, status.error};
+}
+
 std::error_code Directory::removeOldFile(NativeName name, const Status& checked,
                                          Clock::time_point cutoff) const {
     bool writesAttributes = false;

@@ -132,6 +132,11 @@ void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff, spdlog:
     const auto ownLog = ownLogFile(logger);
     walkTree(root.value, [&](const Directory& parent, const ListedEntry& entry,
                              const NativeString& relative, std::size_t, std::size_t) {
+        // The status of a real directory or a pipe reads no regular file: not
+        // asked. A link's kind is its target's.
+        if (entry.kind == Listed::directory || entry.kind == Listed::special) {
+            return std::size_t{0};
+        }
         const auto status = parent.status(entry.name);
         // No readable status (gone, a broken link, access denied): passed over.
         if (status.error || status.value.type != Type::regular ||
@@ -152,11 +157,11 @@ std::vector<CollectedDirectory> collectDirectories(const fs::path& directory, Di
     std::vector<CollectedDirectory> directories;
     walkTree(root, [&](const Directory& parent, const ListedEntry& entry,
                        const NativeString& relative, std::size_t depth, std::size_t holder) {
-        const auto status = parent.status(entry.name);
-        if (status.error) {
-            throw fs::filesystem_error("status", directory / relative, status.error);
+        const auto type = parent.typeOf(entry);
+        if (type.error) {
+            throw fs::filesystem_error("status", directory / relative, type.error);
         }
-        const bool isDirectory = status.value.type == Type::directory;
+        const bool isDirectory = type.value == Type::directory;
         // A directory the walk enters is kept even when its status says
         // otherwise by now, as the holder of what lies beneath it.
         if (!isDirectory && entry.kind != Listed::directory) {

@@ -48,7 +48,9 @@ struct [[nodiscard]] Result {
 enum class Listed {
     directory,  // a real directory: the walk descends into it
     link,       // a symbolic link, junction or other name surrogate: never descended
-    other,      // a file, or an entry of any other kind
+    regular,    // a regular file, where the listing tells them apart (POSIX)
+    special,    // a pipe, socket or device (POSIX)
+    other,      // a file, or an entry of a kind the listing does not tell
 };
 
 struct ListedEntry {
@@ -120,6 +122,13 @@ class Directory {
 
     // The status of `name`, following links; one that is gone reads absent.
     Result<Status> status(NativeName name) const;
+
+    // The type that status(entry.name) would read, with its error, where a
+    // status query could fail. On POSIX the listing answers for all but links
+    // once a first query in this directory has been answered: only the search
+    // permission on the directory could fail a query of an entry that is no
+    // link. Elsewhere it is the status query's type.
+    Result<Type> typeOf(const ListedEntry& entry) const;
 
     // Removes the file or link `name` itself, never a link's target, provided
     // it is still the file that `checked` described and was last written
