@@ -72,8 +72,11 @@ void grow(const fs::path& root, unsigned seed, std::optional<unsigned> owner) {
     std::vector<std::pair<fs::path, unsigned>> directories{{root, 0}};
     std::vector<fs::path> targets{root / "nothing"};
     std::vector<std::pair<fs::path, P>> restricted;
+    std::vector<int> holds{0};  // per directory: entries, or -1 once it holds a directory
     for (unsigned i = 0, count = 15 + pick(30); i < count; ++i) {
-        const auto [parent, depth] = directories[pick(directories.size())];
+        const std::size_t at = pick(directories.size());
+        const auto [parent, depth] = directories[at];
+        holds[at] = holds[at] < 0 ? -1 : holds[at] + 1;
         std::string name = prefixes[pick(std::size(prefixes))] + std::to_string(i);
         name.resize(pick(10) == 0 ? 255 : name.size(), 'n');
         const fs::path path = parent / name;
@@ -84,6 +87,8 @@ void grow(const fs::path& root, unsigned seed, std::optional<unsigned> owner) {
         } else if (kind < 15) {
             fs::create_directory(path);
             directories.emplace_back(path, depth + 1);
+            holds[at] = -1;
+            holds.push_back(0);
             if (const auto mode = pick(40); mode < std::size(modes)) {
                 restricted.emplace_back(path, modes[mode]);
             }
@@ -91,6 +96,14 @@ void grow(const fs::path& root, unsigned seed, std::optional<unsigned> owner) {
             fs::create_symlink(pick(40) == 0 ? path : targets[pick(targets.size())], path);
         }
         targets.push_back(path);
+    }
+    // Every third tree has a folder of files that may be listed but not
+    // searched: only the second walk's status query can tell.
+    for (std::size_t at = 1; seed % 3 == 0 && at < holds.size(); ++at) {
+        if (holds[at] > 0) {
+            restricted.emplace_back(directories[at].first, P::owner_read | P::owner_write);
+            break;
+        }
     }
     if (owner) {
         chownTree(root, *owner);
