@@ -5,7 +5,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -43,11 +45,36 @@ std::shared_ptr<spdlog::logger> purgeLogger() {
     return std::make_shared<spdlog::logger>(kLoggerName);
 }
 
-// An entry's path as messages show it: the purge directory as given, then the
-// names beneath it.
-std::string shownPath(const fs::path& directory, const NativeString& relative) {
-    return displayText((directory / relative).string());
-}
+// Entries' paths as messages show them: the purge directory as given, then
+// the names beneath it, in one buffer that each message reuses. The
+// directory's part is joined once, as path's operator/ joins it, instead of
+// parsing the whole path again for every message. Where paths are wide, the
+// conversion to narrow text stays the path's own.
+class ShownPaths {
+  public:
+    explicit ShownPaths(const fs::path& directory)
+        : directory_(directory), prefix_((directory / "-").native()) {
+        prefix_.pop_back();
+    }
+
+    // Valid until the next call.
+    std::string_view operator()(const NativeString& relative) {
+        shown_.clear();
+        if constexpr (std::is_same_v<NativeString, std::string>) {
+            joined_.assign(prefix_).append(relative);
+            appendDisplayText(shown_, joined_);
+        } else {
+            appendDisplayText(shown_, (directory_ / relative).string());
+        }
+        return shown_;
+    }
+
+  private:
+    const fs::path& directory_;
+    NativeString prefix_;  // the directory and the separator that operator/ adds
+    NativeString joined_;
+    std::string shown_;
+};
 
 // The identity of the file that the logger's daily sink is writing now, if it
 // has one. Removing it would send the rest of the run's messages to an
@@ -130,6 +157,7 @@ void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff, spdlog:
                                    root.error);
     }
     const auto ownLog = ownLogFile(logger);
+    ShownPaths shownPath(directory);
     walkTree(root.value, [&](const Directory& parent, const ListedEntry& entry,
                              const NativeString& relative, std::size_t, std::size_t) {
         // The status of a real directory or a pipe reads no regular file: not
@@ -144,7 +172,7 @@ void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff, spdlog:
             return std::size_t{0};
         }
         if (logger.should_log(spdlog::level::debug)) {
-            SPDLOG_LOGGER_DEBUG(&logger, "Deleting log file: {}", shownPath(directory, relative));
+            SPDLOG_LOGGER_DEBUG(&logger, "Deleting log file: {}", shownPath(relative));
         }
         if (status.value.identity != ownLog) {
             (void)parent.removeOldFile(entry.name, status.value, cutoff);  // outcome disregarded
@@ -252,16 +280,17 @@ void removeEmptyDirectories(const fs::path& directory, Directory& root,
                             const std::vector<CollectedDirectory>& directories,
                             spdlog::logger& logger) {
     const bool logging = logger.should_log(spdlog::level::debug);
+    ShownPaths shownPath(directory);
     WayDown way(root, directories);
     for (const std::size_t index : detail::removalOrder(directories)) {
         if (logging) {
             SPDLOG_LOGGER_DEBUG(&logger, "Trying to remove directory '{}' if empty.",
-                                shownPath(directory, detail::relativePath(directories, index)));
+                                shownPath(detail::relativePath(directories, index)));
         }
         const std::error_code ec = removeCollected(way, directories, index);
         if (!ec && logging) {
             SPDLOG_LOGGER_DEBUG(&logger, "Successfully removed directory: '{}'",
-                                shownPath(directory, detail::relativePath(directories, index)));
+                                shownPath(detail::relativePath(directories, index)));
         }
     }
 }

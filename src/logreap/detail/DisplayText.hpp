@@ -3,18 +3,24 @@
 // File names and configured paths as the tool's log lines show them.
 // Header-only.
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace norvane::abap {
 
-// `text` with every control character (C0, DEL and C1) and every byte that is
-// not part of a well-formed UTF-8 sequence written as \xNN, two upper-case hex
-// digits a byte, so that a file name can neither split a log line, nor forge
-// one, nor send terminal controls, nor spoil the log file's UTF-8. All other
-// text, backslashes included, is unchanged.
-inline std::string displayText(std::string_view text) {
+// Appends `text` to `shown` with every control character (C0, DEL and C1) and
+// every byte that is not part of a well-formed UTF-8 sequence written as \xNN,
+// two upper-case hex digits a byte, so that a file name can neither split a
+// log line, nor forge one, nor send terminal controls, nor spoil the log
+// file's UTF-8. All other text, backslashes included, is unchanged.
+inline void appendDisplayText(std::string& shown, std::string_view text) {
+    // Most names are printable ASCII: nothing to escape.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+        shown.append(text);
+        return;
+    }
     auto byteAt = [&](std::size_t at) {
         return at < text.size() ? static_cast<unsigned char>(text[at]) : 0u;
     };
@@ -53,8 +59,7 @@ inline std::string displayText(std::string_view text) {
     };
 
     static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string shown;
-    shown.reserve(text.size());
+    shown.reserve(shown.size() + text.size());
     std::size_t at = 0;
     while (at < text.size()) {
         std::size_t length = sequenceLength(at);
@@ -74,6 +79,11 @@ inline std::string displayText(std::string_view text) {
         }
         at += length;
     }
+}
+
+inline std::string displayText(std::string_view text) {
+    std::string shown;
+    appendDisplayText(shown, text);
     return shown;
 }
 
