@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -60,12 +59,12 @@ class ShownPaths {
     // Valid until the next call.
     std::string_view operator()(const NativeString& relative) {
         shown_.clear();
-        if constexpr (std::is_same_v<NativeString, std::string>) {
-            joined_.assign(prefix_).append(relative);
-            appendDisplayText(shown_, joined_);
-        } else {
-            appendDisplayText(shown_, (directory_ / relative).string());
-        }
+#ifdef _WIN32
+        appendDisplayText(shown_, (directory_ / relative).string());
+#else
+        joined_.assign(prefix_).append(relative);
+        appendDisplayText(shown_, joined_);
+#endif
         return shown_;
     }
 

@@ -7,6 +7,7 @@
 #include <fmt/chrono.h>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <spdlog/details/os.h>
 #include <spdlog/sinks/sink.h>
 #include <spdlog/spdlog.h>
 
@@ -15,6 +16,7 @@
 #include "support/TempTree.hpp"
 
 namespace fs = std::filesystem;
+using logreap::test::readFile;
 using logreap::test::todaysLogFileName;
 using norvane::abap::createLogger;
 using norvane::abap::normalisedDirectory;
@@ -82,6 +84,26 @@ TEST_F(CreateLogger, WritesTheDailyFileAndRegistersItselfAsDefault) {
     EXPECT_EQ(logger->sinks()[1]->level(), spdlog::level::info);
     EXPECT_EQ(logger->flush_level(), spdlog::level::info);
     EXPECT_TRUE(fs::exists(tree / "data/public/Logs" / todaysLogFileName()));
+}
+
+// The log file's stream holds lines below the flush level back in a buffer
+// of its own; a line at the flush level still writes all before it, whole
+// and in order, well beyond what the buffer holds.
+TEST_F(CreateLogger, FlushLevelWritesEveryLineHeldBack) {
+    constexpr const char* kEol = spdlog::details::os::default_eol;
+    const auto logger = createLogger(configWith("off", "debug"));
+    const std::string filler(200, 'x');
+    for (int line = 0; line < 1000; ++line) {
+        logger->debug("line {} {}", line, filler);
+    }
+    logger->info("flushed");
+    const std::string text = readFile(tree / "data/public/Logs" / todaysLogFileName());
+    std::size_t at = 0;
+    for (int line = 0; line < 1000; ++line) {
+        at = text.find(fmt::format("] line {} {}{}", line, filler, kEol), at);
+        ASSERT_NE(at, std::string::npos) << "line " << line;
+    }
+    EXPECT_TRUE(text.ends_with(fmt::format("] flushed{}", kEol)));
 }
 
 TEST_F(CreateLogger, ConsoleOffLeavesTheFileAlone) {

@@ -140,10 +140,12 @@ TEST_F(Purge, PurgesATreeDeeperThanItsOpenHandles) {
     EXPECT_EQ(shown.back(), "Successfully removed directory: '~/logs/d'");
 }
 
+// The directory given with a trailing separator: paths are joined as the
+// path type joins them, without a doubled separator.
 TEST_F(Purge, KeepsADirectoryThatStillHoldsARecentFile) {
     tree.file("logs/a/b/old.log", kOld);
     tree.file("logs/a/b/new.log", kRecent);
-    pruneLogDirectory(logs, 14);
+    pruneLogDirectory(logs / "", 14);
     EXPECT_THAT(messages(), ElementsAre("Deleting log file: ~/logs/a/b/old.log",
                                         "Trying to remove directory '~/logs/a/b' if empty.",
                                         "Trying to remove directory '~/logs/a' if empty."));
