@@ -329,6 +329,13 @@ def median(values):
     return statistics.median(values)
 
 
+def save(report, path):
+    if path:
+        with open(path, "w") as handle:
+            json.dump(report, handle, indent=1)
+            handle.write("\n")
+
+
 def rounds_for(args, files):
     return args.rounds if files <= LARGE_SIZE else args.rounds_1m
 
@@ -864,6 +871,7 @@ def main():
                 for files in sizes:
                     report["results"].append(
                         bench_size(args, peers, work, kind, files, report["load"]["samples"]))
+                    save(report, args.json)  # a run stopped later keeps what it measured
         finally:
             shutil.rmtree(work, ignore_errors=True)
 
@@ -876,9 +884,7 @@ def main():
     if not args.strace:
         print_report(report)
     if args.json:
-        with open(args.json, "w") as handle:
-            json.dump(report, handle, indent=1)
-            handle.write("\n")
+        save(report, args.json)
         print(f"figures: {args.json}")
     if args.svg and not args.strace:
         write_chart(report, args.svg)
