@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,6 +93,8 @@ void grow(const fs::path& root, unsigned seed, std::optional<unsigned> owner) {
             if (const auto mode = pick(40); mode < std::size(modes)) {
                 restricted.emplace_back(path, modes[mode]);
             }
+        } else if (kind == 19) {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);  // listed as neither file nor directory
         } else {
             fs::create_symlink(pick(40) == 0 ? path : targets[pick(targets.size())], path);
         }
