@@ -139,10 +139,9 @@ Listed listedKind(int directoryFd, const dirent64& entry) {
     }
 }
 
-// A listing is read into 32 KiB, enough for most log folders in one call; one
-// that fills more than half of it continues into 256 KiB, so that a folder of many thousands of
-// files costs a call per several thousand entries. Only open levels of a walk
-// hold a buffer.
+// A listing is read into 32 KiB, enough for most log folders in one call. One
+// that fills more than half of it goes on in 256 KiB, a call per several
+// thousand entries. Only open levels of a walk hold a buffer.
 constexpr std::size_t kListingBytes = 32 * 1024;
 constexpr std::size_t kLargeListingBytes = 256 * 1024;
 
