@@ -4,8 +4,12 @@
 # Debian's hardening flags): the tool in /usr/bin, the example configuration in
 # /usr/share/logreap/examples, the man page logreap(1), and the systemd service
 # and timer in /lib/systemd/system, neither of them enabled or started by the
-# installation. The version is the one of project() in CMakeLists.txt. Writes
-# dist/SHA256SUMS over the packages in dist.
+# installation. The version is the one of project() in CMakeLists.txt. The
+# copyright file names the version of each library built in.
+#
+# Beside the package in dist: its .buildinfo (what dpkg-buildpackage recorded
+# of the build environment), its lines of dist/VERSIONS (the libraries built
+# in), and dist/SHA256SUMS over what dist holds.
 #
 # LOGREAP_MAINTAINER overrides the Maintainer field.
 set -euo pipefail
@@ -27,6 +31,7 @@ say "building the release binary in $build"
 build_linux_release "$root" "$build"
 version=$(project_version "$build")
 arch=$(dpkg --print-architecture)
+libraries=$(checked_built_libraries "$root" "$build" deb) || exit 1
 epoch=$(source_date_epoch "$root")
 export SOURCE_DATE_EPOCH=$epoch
 
@@ -46,7 +51,7 @@ sed -e "s|@VERSION@|$version|g" -e "s|@MAINTAINER@|$maintainer|g" -e "s|@DATE@|$
 sed -e "s|@MAINTAINER@|$maintainer|g" packaging/debian/control.in >"$stage/debian/control"
 {
   sed -e "s|@YEAR@|$(date -u -d "@$epoch" +%Y)|g" packaging/debian/copyright.in
-  notices_as_copyright "$root"
+  notices_as_copyright "$root" "$libraries"
 } >"$stage/debian/copyright"
 sed -e "s|@VERSION@|$version|g" -e "s|@DATE@|$(date -u -d "@$epoch" +%Y-%m-%d)|g" \
   packaging/debian/logreap.1.in >"$stage/logreap.1"
@@ -61,5 +66,7 @@ $(tail -n 20 "$work/build.log")"
 mkdir -p dist
 deb="dist/logreap_${version}_${arch}.deb"
 cp "$work/logreap_${version}_${arch}.deb" "$deb"
+cp "$work/logreap_${version}_${arch}.buildinfo" "dist/logreap_${version}_${arch}.buildinfo"
+write_versions dist "${deb#dist/}" "$libraries"
 write_checksums dist
 say "wrote $deb ($(stat -c %s "$deb") bytes; Depends: $(dpkg-deb -f "$deb" Depends))"

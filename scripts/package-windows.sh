@@ -5,7 +5,9 @@
 # ends) and logreap-task.xml, a Task Scheduler definition in UTF-16 with a
 # byte-order mark, all in one folder logreap-<version>-windows-x64. The version
 # is the one of project() in CMakeLists.txt. Two builds of one commit give the
-# same zip, byte for byte. Writes dist/SHA256SUMS over the packages in dist.
+# same zip, byte for byte. THIRD-PARTY-NOTICES.txt names the version of each
+# library linked in, and so do the zip's lines of dist/VERSIONS. Writes
+# dist/SHA256SUMS over what dist holds.
 #
 # LOGREAP_SIGN_PKCS12 (optional) names a PKCS#12 file with a code-signing
 # certificate and its key: logreap.exe is then signed, see sign_exe below.
@@ -37,6 +39,7 @@ rm -f "$exe"
 cmake --build "$build" --target logreap >/dev/null || die "the Windows release build in $build failed"
 [ -f "$exe" ] || die "no $exe after the build"
 version=$(project_version "$build")
+libraries=$(checked_built_libraries "$root" "$build" zip) || exit 1
 
 # Signs $1 in place with Authenticode (osslsigncode): the certificate and key
 # in the PKCS#12 file LOGREAP_SIGN_PKCS12, its password in the file
@@ -72,7 +75,7 @@ if [ -n "${LOGREAP_SIGN_PKCS12:-}" ]; then
 fi
 cp config/config.toml "$stage/$name/config.toml"
 fill packaging/windows/README.txt.in | crlf >"$stage/$name/README.txt"
-notices_as_text "$root" | crlf >"$stage/$name/THIRD-PARTY-NOTICES.txt"
+notices_as_text "$root" "$libraries" | crlf >"$stage/$name/THIRD-PARTY-NOTICES.txt"
 {
   printf '\xff\xfe'
   fill packaging/windows/logreap-task.xml.in | crlf | iconv -f UTF-8 -t UTF-16LE
@@ -84,5 +87,6 @@ zip="$root/dist/$name.zip"
 rm -f "$zip"
 (cd "$stage" && TZ=UTC zip -q -X -9 "$zip" "$name/logreap.exe" "$name/config.toml" "$name/README.txt" \
   "$name/THIRD-PARTY-NOTICES.txt" "$name/logreap-task.xml") || die "zip could not write $zip"
+write_versions "$root/dist" "$name.zip" "$libraries"
 write_checksums "$root/dist"
 say "wrote dist/$name.zip ($(stat -c %s "$zip") bytes)"

@@ -1,25 +1,28 @@
 #!/usr/bin/env bash
 # Builds both packages (scripts/package-deb.sh, scripts/package-windows.sh) and
 # checks them without installing anything:
-# - the zip: its listing, the line ends of its texts, the third-party notices,
-#   the task definition (UTF-16 with a byte-order mark, well-formed, the
-#   schedule and its random delay, the account without a stored password, the
-#   working folder), logreap.exe's version resource and imports, a run of the
-#   zipped logreap.exe under Wine on the demonstration tree, and failed runs
-#   that report their error text to the event log (as far as Wine shows it)
-#   with the console output unchanged;
+# - the zip: its listing, the line ends of its texts, the third-party notices
+#   with the versions dist/VERSIONS names, the task definition (UTF-16 with a
+#   byte-order mark, well-formed, the schedule and its random delay, the
+#   account without a stored password, the working folder), logreap.exe's
+#   version resource and imports, a run of the zipped logreap.exe under Wine
+#   on the demonstration tree, and failed runs that report their error text
+#   to the event log (as far as Wine shows it) with the console output
+#   unchanged;
 # - the .deb: its contents and control fields, the maintainer scripts of
 #   debhelper (reload on upgrade, stop on removal, clean-up on purge, never an
-#   enable or a start), the notices in the copyright file, lintian at pedantic
-#   level, systemd-analyze verify on both units and security on the service,
-#   the service's refusal to start without a named account, the writable
-#   trees, the man page rendered without warnings, and a run of the packaged
-#   binary, extracted to a scratch folder, on the demonstration tree;
+#   enable or a start), the notices in the copyright file with the versions
+#   dist/VERSIONS names, lintian at pedantic level, systemd-analyze verify on
+#   both units and security on the service, the service's refusal to start
+#   without a named account, the writable trees, the man page rendered without
+#   warnings, and a run of the packaged binary, extracted to a scratch folder,
+#   on the demonstration tree;
 # - the timer and the task: the same time and delay, outside the hours in
 #   which any zone of Europe or the Americas changes its clocks;
 # - in both runs, log lines whose call sites are relative to the source tree,
 #   and no path of the build machine in either binary;
-# - SHA256SUMS beside the packages;
+# - SHA256SUMS beside the packages, over them, the .deb's .buildinfo (which
+#   names the .deb's checksum) and VERSIONS;
 # - both package scripts run on a copy of the tree in another folder give the
 #   same .deb and the same zip, byte for byte;
 # - the optional signing step signs logreap.exe with the certificate given.
@@ -95,6 +98,16 @@ same_text() { # description, expected, actual
     fail "$1"
     diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed 's/^/    /' >&2 || true
   fi
+}
+
+# The libraries dist/VERSIONS names for the package file $1, as
+# checked_built_libraries gives them, and whether they are those with notices
+# for the package kind $2.
+versions_of() { awk -v p="$1" '$1 == p { print $2, $3, $4 }' "$root/dist/VERSIONS"; }
+check_versions_listed() { # package file, kind
+  same_text "dist/VERSIONS: a version for each library with a notice in the $2 package" \
+    "$(for notice in $(notice_files "$root" "$2"); do notice_id "$notice"; done)" \
+    "$(versions_of "$1" | cut -d' ' -f1)"
 }
 
 # Runs a demonstration: $1 the tree, $2 the log of the run; the command follows.
@@ -179,12 +192,15 @@ check "config.toml is the example configuration" cmp -s "$w/config.toml" config/
 for text in README.txt THIRD-PARTY-NOTICES.txt; do
   check "$text has CRLF line ends only" test "$(wc -l <"$w/$text")" -eq "$(grep -c $'\r$' "$w/$text")"
 done
-# Every library linked into the exe has its notice; those of fmt and spdlog are
-# the licence files of the sources the build used (an upgrade that changes one
-# shows here).
+# Every library linked into the exe has its notice, with the version that
+# dist/VERSIONS names; those of fmt and spdlog are the licence files of the
+# sources the build used (an upgrade that changes one shows here).
+check_versions_listed "${zip##*/}" zip
+zip_libraries=$(versions_of "${zip##*/}")
 for notice in $(notice_files "$root" zip); do
-  check "THIRD-PARTY-NOTICES.txt: $(notice_field "$notice" Name)" \
-    grep -qxF "$(notice_field "$notice" Name)"$'\r' "$w/THIRD-PARTY-NOTICES.txt"
+  check "THIRD-PARTY-NOTICES.txt: $(notice_field "$notice" Name) $(library_version "$zip_libraries" "$notice")" \
+    bash -c 'grep -qxF "$1" "$3" && grep -qxF "$2" "$3"' notice "$(notice_field "$notice" Name)"$'\r' \
+    "Version: $(library_version "$zip_libraries" "$notice")"$'\r' "$w/THIRD-PARTY-NOTICES.txt"
 done
 for lib in fmt spdlog; do
   check "packaging/notices/$lib.txt holds the licence of the $lib sources built" \
@@ -324,11 +340,14 @@ same_text "postrm on removal: reload" "systemctl --system daemon-reload" "$(main
 same_text "postrm on purge: the timer's enablement forgotten" "deb-systemd-helper purge logreap.timer" \
   "$(maintainer_calls postrm purge)"
 
-# The copyright file names every library linked into the binary.
+# The copyright file names every library linked into the binary, with the
+# version that dist/VERSIONS names.
 copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/logreap/copyright)
+check_versions_listed "${deb##*/}" deb
+deb_libraries=$(versions_of "${deb##*/}")
 for notice in $(notice_files "$root" deb); do
-  check "copyright: $(notice_field "$notice" Name), $(notice_field "$notice" License)" \
-    grep -qxF "Comment: $(notice_field "$notice" Name), linked statically into /usr/bin/logreap." <<<"$copyright"
+  library="$(notice_field "$notice" Name) $(library_version "$deb_libraries" "$notice")"
+  check "copyright: $library" grep -qxF "Comment: $library, linked statically into /usr/bin/logreap." <<<"$copyright"
 done
 
 lintian_out=$(lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$deb" 2>&1) &&
@@ -425,10 +444,15 @@ make_demo_tree "$demo" "$ext/usr/share/logreap/examples/config.toml"
 check_demo_run "$demo" "packaged logreap" "$tool"
 check "no path of the build machine in the packaged binary" bash -c "! grep -qaF '$root' '$tool'"
 
-say "== checksums"
-check "dist/SHA256SUMS holds both packages and matches them" bash -c \
+say "== checksums and provenance"
+buildinfo="logreap_${version}_${arch}.buildinfo"
+check "dist/SHA256SUMS holds both packages, the .buildinfo and VERSIONS, and matches them" bash -c \
   "cd dist && sha256sum --check --strict --quiet SHA256SUMS &&
-   grep -qF ' ${deb##*/}' SHA256SUMS && grep -qF ' ${zip##*/}' SHA256SUMS"
+   grep -qF ' ${deb##*/}' SHA256SUMS && grep -qF ' ${zip##*/}' SHA256SUMS &&
+   grep -qF ' $buildinfo' SHA256SUMS && grep -qF ' VERSIONS' SHA256SUMS"
+check "dist/$buildinfo: the build environment of the .deb, with its checksum" bash -c \
+  "grep -qx 'Installed-Build-Depends:' 'dist/$buildinfo' &&
+   grep -qxF ' $(sha256sum <"$deb" | cut -d' ' -f1) $(stat -c %s "$deb") ${deb##*/}' 'dist/$buildinfo'"
 
 say "== reproducible packages"
 # The same tree (the working tree as it is, and its fetched dependencies) in a
