@@ -9,7 +9,9 @@
 #
 # Beside the package in dist: its .buildinfo (what dpkg-buildpackage recorded
 # of the build environment), its lines of dist/VERSIONS (the libraries built
-# in), and dist/SHA256SUMS over what dist holds.
+# in), and dist/SHA256SUMS over what dist holds, signed with OpenPGP when
+# LOGREAP_SIGN_GPG_KEY names a key (see sign_checksums in
+# scripts/lib/packaging.sh).
 #
 # LOGREAP_MAINTAINER overrides the Maintainer field.
 set -euo pipefail

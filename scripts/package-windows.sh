@@ -7,7 +7,9 @@
 # is the one of project() in CMakeLists.txt. Two builds of one commit give the
 # same zip, byte for byte. THIRD-PARTY-NOTICES.txt names the version of each
 # library linked in, and so do the zip's lines of dist/VERSIONS. Writes
-# dist/SHA256SUMS over what dist holds.
+# dist/SHA256SUMS over what dist holds, signed with OpenPGP when
+# LOGREAP_SIGN_GPG_KEY names a key (see sign_checksums in
+# scripts/lib/packaging.sh).
 #
 # LOGREAP_SIGN_PKCS12 (optional) names a PKCS#12 file with a code-signing
 # certificate and its key: logreap.exe is then signed, see sign_exe below.

@@ -25,7 +25,8 @@
 #   names the .deb's checksum) and VERSIONS;
 # - both package scripts run on a copy of the tree in another folder give the
 #   same .deb and the same zip, byte for byte;
-# - the optional signing step signs logreap.exe with the certificate given.
+# - the optional signing steps sign logreap.exe with the certificate given and
+#   SHA256SUMS with the OpenPGP key given (both throwaway ones).
 # Any failed check fails the run. LOGREAP_KEEP_SCRATCH=1 keeps the scratch folder.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -65,9 +66,13 @@ zip="$root/dist/logreap-$version-windows-x64.zip"
 
 scratch=$(mktemp -d /tmp/logreap-packages.XXXXXX)
 wine_server=""
+gnupg="$scratch/signing/gnupg"
 cleanup() {
   if [ -n "$wine_server" ]; then
     WINEPREFIX="$wine_server" /usr/lib/wine/wineserver -k 2>/dev/null || true
+  fi
+  if [ -d "$gnupg" ]; then
+    gpgconf --homedir "$gnupg" --kill gpg-agent 2>/dev/null || true
   fi
   if [ "${LOGREAP_KEEP_SCRATCH:-0}" = 1 ]; then
     say "the scratch folder stays in $scratch"
@@ -482,23 +487,36 @@ else
 fi
 
 say "== signing"
-# The optional signing step, run on the copy with a throwaway self-signed
-# certificate: the zipped logreap.exe then carries an Authenticode signature
-# by that certificate.
+# The optional signing steps, run on the copy with a throwaway self-signed
+# certificate and a throwaway OpenPGP key (in a keyring of its own), both
+# behind a passphrase: the zipped logreap.exe then carries an Authenticode
+# signature by that certificate, and SHA256SUMS.asc is a signature of
+# SHA256SUMS by that key.
 signing="$scratch/signing"
 mkdir -p "$signing"
-if openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=logreap test signing" \
+mkdir -m 700 "$gnupg"
+printf 'throwaway' >"$signing/pass"
+gpg_key=""
+if GNUPGHOME="$gnupg" gpg --batch --pinentry-mode loopback --passphrase-file "$signing/pass" \
+  --quick-gen-key "logreap test signing <signing@logreap.invalid>" ed25519 sign 2d 2>/dev/null; then
+  gpg_key=$(GNUPGHOME="$gnupg" gpg --batch --with-colons --list-secret-keys 2>/dev/null |
+    awk -F: '$1 == "fpr" { print $10; exit }')
+fi
+if [ -n "$gpg_key" ] && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=logreap test signing" \
   -addext extendedKeyUsage=codeSigning -keyout "$signing/key.pem" -out "$signing/cert.pem" 2>/dev/null &&
-  printf 'throwaway' >"$signing/pass" &&
   openssl pkcs12 -export -inkey "$signing/key.pem" -in "$signing/cert.pem" -passout file:"$signing/pass" \
     -out "$signing/sign.p12" &&
   LOGREAP_SIGN_PKCS12="$signing/sign.p12" LOGREAP_SIGN_PASSWORD_FILE="$signing/pass" \
+    GNUPGHOME="$gnupg" LOGREAP_SIGN_GPG_KEY="$gpg_key" LOGREAP_SIGN_GPG_PASSPHRASE_FILE="$signing/pass" \
     bash "$copy/scripts/package-windows.sh" >"$scratch/copy-signed.log" 2>&1; then
   unzip -p "$copy/dist/${zip##*/}" "$top/logreap.exe" >"$signing/logreap.exe"
   check "signed logreap.exe: a signature by the given certificate" bash -c \
     "osslsigncode extract-signature -in '$signing/logreap.exe' -out '$signing/sig.der' >/dev/null &&
      openssl pkcs7 -inform DER -in '$signing/sig.der' -print_certs | grep -q 'CN *= *logreap test signing'"
   check "signed zip: SHA256SUMS describes it" bash -c "cd '$copy/dist' && sha256sum --check --strict --quiet SHA256SUMS"
+  check "SHA256SUMS.asc: a good signature of SHA256SUMS by the given OpenPGP key" bash -c \
+    "GNUPGHOME='$gnupg' gpg --batch --status-fd 1 --verify '$copy/dist/SHA256SUMS.asc' '$copy/dist/SHA256SUMS' 2>/dev/null |
+     grep -q '^\[GNUPG:\] VALIDSIG $gpg_key '"
 else
   fail "the signing step failed"
   tail -n 20 "$scratch/copy-signed.log" | sed 's/^/    /' >&2

@@ -219,8 +219,35 @@ write_versions() { # folder, package file, libraries
 }
 
 # SHA256SUMS in the folder $1 over what it publishes (the packages, the .deb's
-# .buildinfo, VERSIONS), for sha256sum --check.
+# .buildinfo, VERSIONS), for sha256sum --check, and its OpenPGP signature
+# SHA256SUMS.asc when a key is given (sign_checksums).
 write_checksums() {
   (cd "$1" && find . -maxdepth 1 -type f \( -name '*.deb' -o -name '*.zip' -o -name '*.buildinfo' -o -name VERSIONS \) \
     -printf '%P\n' | LC_ALL=C sort | xargs -r sha256sum -- >SHA256SUMS.new && mv SHA256SUMS.new SHA256SUMS)
+  sign_checksums "$1"
+}
+
+# With LOGREAP_SIGN_GPG_KEY set (a fingerprint, key ID or user ID of a secret
+# key in gpg's keyring, GNUPGHOME or ~/.gnupg), SHA256SUMS.asc: a detached,
+# ASCII-armoured OpenPGP signature of SHA256SUMS by that key, whose passphrase,
+# if it has one, is in the file LOGREAP_SIGN_GPG_PASSPHRASE_FILE. Without a
+# key an earlier signature is removed: it no longer matches.
+sign_checksums() {
+  local dir=$1 args=(--batch --yes --armor --detach-sign) err
+  rm -f "$dir/SHA256SUMS.asc"
+  [ -n "${LOGREAP_SIGN_GPG_KEY:-}" ] || return 0
+  command -v gpg >/dev/null || die "gpg is needed to sign SHA256SUMS (LOGREAP_SIGN_GPG_KEY); install the package gpg"
+  if [ -n "${LOGREAP_SIGN_GPG_PASSPHRASE_FILE:-}" ]; then
+    [ -r "$LOGREAP_SIGN_GPG_PASSPHRASE_FILE" ] ||
+      die "LOGREAP_SIGN_GPG_PASSPHRASE_FILE: cannot read $LOGREAP_SIGN_GPG_PASSPHRASE_FILE"
+    args+=(--pinentry-mode loopback --passphrase-file "$LOGREAP_SIGN_GPG_PASSPHRASE_FILE")
+  fi
+  err=$(mktemp)
+  if ! gpg "${args[@]}" --local-user "$LOGREAP_SIGN_GPG_KEY" --output "$dir/SHA256SUMS.asc" "$dir/SHA256SUMS" \
+    2>"$err"; then
+    rm -f "$dir/SHA256SUMS.asc"
+    die "gpg could not sign SHA256SUMS with the key $LOGREAP_SIGN_GPG_KEY: $(tail -n 3 "$err"; rm -f "$err")"
+  fi
+  rm -f "$err"
+  say "signed SHA256SUMS with the OpenPGP key $LOGREAP_SIGN_GPG_KEY (SHA256SUMS.asc)"
 }
