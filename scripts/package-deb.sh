@@ -4,8 +4,9 @@
 # Debian's hardening flags): the tool in /usr/bin, the example configuration in
 # /usr/share/logreap/examples, the man page logreap(1), and the systemd service
 # and timer in /lib/systemd/system, neither of them enabled or started by the
-# installation. The version is the one of project() in CMakeLists.txt. The
-# copyright file names the version of each library built in.
+# installation, and an example unit that reports a failed run. The version is
+# the one of project() in CMakeLists.txt. The copyright file names the version
+# of each library built in.
 #
 # Beside the package in dist: its .buildinfo (what dpkg-buildpackage recorded
 # of the build environment), its lines of dist/VERSIONS (the libraries built

@@ -13,10 +13,11 @@
 #   debhelper (reload on upgrade, stop on removal, clean-up on purge, never an
 #   enable or a start), the notices in the copyright file with the versions
 #   dist/VERSIONS names, lintian at pedantic level, systemd-analyze verify on
-#   both units and security on the service, the service's refusal to start
-#   without a named account, the writable trees, the man page rendered without
-#   warnings, and a run of the packaged binary, extracted to a scratch folder,
-#   on the demonstration tree;
+#   both units and on the example failure-alert unit and security on the
+#   service, the service's refusal to start without a named account, the
+#   writable trees, the man page rendered without warnings, every OnFailure=
+#   it shows naming the example unit, and a run of the packaged binary,
+#   extracted to a scratch folder, on the demonstration tree;
 # - the timer and the task: the same time and delay, outside the hours in
 #   which any zone of Europe or the Americas changes its clocks;
 # - in both runs, log lines whose call sites are relative to the source tree,
@@ -287,6 +288,8 @@ same_text "deb contents" "$(cat <<LISTING
 ./usr/share/doc/logreap/
 ./usr/share/doc/logreap/changelog.gz
 ./usr/share/doc/logreap/copyright
+./usr/share/doc/logreap/examples/
+./usr/share/doc/logreap/examples/logreap-failure-alert@.service
 ./usr/share/logreap/
 ./usr/share/logreap/examples/
 ./usr/share/logreap/examples/config.toml
@@ -379,6 +382,13 @@ cp -L /bin/sh "$verify_root/bin/sh" # the shell of the service's account check
 check_quiet "systemd-analyze verify logreap.service logreap.timer" \
   env MANPATH="$verify_root/usr/share/man" systemd-analyze --root="$verify_root" verify \
   "$verify_root/lib/systemd/system/logreap.service" "$verify_root/lib/systemd/system/logreap.timer"
+# The example failure-alert unit, installed as logreap(1) says, for the
+# service's failure.
+mkdir -p "$verify_root/etc/systemd/system"
+cp "$ext/usr/share/doc/logreap/examples/logreap-failure-alert@.service" "$verify_root/etc/systemd/system/"
+check_quiet "systemd-analyze verify logreap-failure-alert@logreap.service.service" \
+  env MANPATH="$verify_root/usr/share/man" systemd-analyze --root="$verify_root" verify \
+  logreap-failure-alert@logreap.service.service
 service="$ext/lib/systemd/system/logreap.service"
 timer="$ext/lib/systemd/system/logreap.timer"
 same_text "logreap.service: oneshot, the configuration from one Environment line" \
@@ -439,6 +449,18 @@ same_text "timer and task: the window misses every clock change of Europe and th
 
 check_quiet "man --warnings -l logreap.1.gz (the page itself discarded)" \
   sh -c 'LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$1" >/dev/null' man "$ext/usr/share/man/man1/logreap.1.gz"
+# Every OnFailure= that the man page or an example shows names a unit that the
+# package ships as an example.
+on_failure=$({
+  LC_ALL=C MANWIDTH=200 man -E ascii -l "$ext/usr/share/man/man1/logreap.1.gz" 2>/dev/null
+  cat "$ext"/usr/share/doc/logreap/examples/*
+} | grep -o 'OnFailure=[^ ]*' | LC_ALL=C sort -u)
+check "the man page shows an OnFailure= drop-in" test -n "$on_failure"
+for line in $on_failure; do
+  unit=${line#OnFailure=}
+  check "$line: the package ships ${unit%%@*}@.service" \
+    test -f "$ext/usr/share/doc/logreap/examples/${unit%%@*}@.service" -a "${unit#*@}" = "%n.service"
+done
 
 tool="$ext/usr/bin/logreap"
 help_status=0
