@@ -5,8 +5,9 @@
 # /usr/share/logreap/examples, the man page logreap(1), and the systemd service
 # and timer in /lib/systemd/system, neither of them enabled or started by the
 # installation, and an example unit that reports a failed run. The version is
-# the one of project() in CMakeLists.txt. The copyright file names the version
-# of each library built in.
+# the one of project() in CMakeLists.txt; the Debian changelog is made from
+# CHANGELOG.md, whose newest entry must be that version. The copyright file
+# names the version of each library built in.
 #
 # Beside the package in dist: its .buildinfo (what dpkg-buildpackage recorded
 # of the build environment), its lines of dist/VERSIONS (the libraries built
@@ -34,23 +35,25 @@ say "building the release binary in $build"
 build_linux_release "$root" "$build"
 version=$(project_version "$build")
 arch=$(dpkg --print-architecture)
+newest=$(changelog_version CHANGELOG.md)
+[ "$newest" = "$version" ] ||
+  die "CHANGELOG.md's newest entry is $newest, the project's version $version: add one for it"
 libraries=$(checked_built_libraries "$root" "$build" deb) || exit 1
 epoch=$(source_date_epoch "$root")
 export SOURCE_DATE_EPOCH=$epoch
 
 umask 022
 # The package's source folder: debian/ from packaging/debian with its
-# templates filled in, the built binary, the example configuration and the
-# man page. debhelper does the rest (see packaging/debian/rules).
+# templates filled in, the changelog, the built binary, the example
+# configuration and the man page. debhelper does the rest (see
+# packaging/debian/rules).
 work="$root/build/pkg-deb"
 stage="$work/logreap-$version"
 rm -rf "$work"
 mkdir -p "$stage"
 cp -a packaging/debian "$stage/debian"
 rm "$stage/debian/"*.in
-changelog_date=$(LC_ALL=C date -u -R -d "@$epoch")
-sed -e "s|@VERSION@|$version|g" -e "s|@MAINTAINER@|$maintainer|g" -e "s|@DATE@|$changelog_date|g" \
-  packaging/debian/changelog.in >"$stage/debian/changelog"
+debian_changelog CHANGELOG.md "$maintainer" >"$stage/debian/changelog" || exit 1
 sed -e "s|@MAINTAINER@|$maintainer|g" packaging/debian/control.in >"$stage/debian/control"
 {
   sed -e "s|@YEAR@|$(date -u -d "@$epoch" +%Y)|g" packaging/debian/copyright.in

@@ -203,6 +203,37 @@ notices_as_text() { # tree, libraries
   done
 }
 
+# The Debian changelog made from CHANGELOG.md ($1): an entry for each heading
+# "## VERSION (YYYY-MM-DD)", newest first, signed by $2 on that day; each item
+# ("- " and the lines indented under it) one of the entry's lines.
+debian_changelog() { # changelog, maintainer
+  local line version="" date="" count=0
+  while IFS= read -r line; do
+    if [[ $line =~ ^##\ ([0-9][^ ]*)\ \(([0-9]{4}-[0-9]{2}-[0-9]{2})\)$ ]]; then
+      if [ -n "$version" ]; then changelog_trailer "$2" "$date"; fi
+      version=${BASH_REMATCH[1]}
+      date=${BASH_REMATCH[2]}
+      [ "$count" -eq 0 ] || printf '\n'
+      printf 'logreap (%s) unstable; urgency=medium\n\n' "$version"
+      count=$((count + 1))
+    elif [ -z "$version" ] || [ -z "$line" ]; then
+      continue
+    elif [[ $line == "- "* ]]; then
+      printf '  * %s\n' "${line#- }"
+    elif [[ $line == "  "* ]]; then
+      printf '    %s\n' "${line#  }"
+    else
+      die "$1: under $version, a line that is no item: $line"
+    fi
+  done <"$1"
+  [ -n "$version" ] || die "$1 holds no heading \"## VERSION (YYYY-MM-DD)\""
+  changelog_trailer "$2" "$date"
+}
+changelog_trailer() { printf '\n -- %s  %s\n' "$1" "$(LC_ALL=C date -u -R -d "$2 00:00:00Z")"; }
+
+# The version of the newest entry of CHANGELOG.md ($1).
+changelog_version() { sed -n 's/^## \([0-9][^ ]*\) (.*$/\1/p' "$1" | head -n 1; }
+
 # dist/VERSIONS in the folder $1: the libraries built into each package, one a
 # line ("package library version debian-package"). The lines of the package
 # $2 are replaced by the libraries $3 (from checked_built_libraries); those of
