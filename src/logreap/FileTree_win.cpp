@@ -278,6 +278,20 @@ std::error_code removeOpened(HANDLE handle, DWORD attributes, bool writesAttribu
     return deletePending(handle) ? std::error_code() : win32Error(error);
 }
 
+// Whether what the handle holds, of these attributes, is a link. FAT and exFAT
+// answer no FileAttributeTagInfo (ERROR_INVALID_PARAMETER): it is asked only
+// of a reparse point, as the platform's library asks it.
+Result<bool> isLink(HANDLE handle, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return {false, {}};
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+        return {false, lastError()};
+    }
+    return {rules::isNameSurrogate(tag.FileAttributes, tag.ReparseTag), {}};
+}
+
 // The attributes of what the handle holds, and whether it is a link.
 struct Kind {
     DWORD attributes = 0;
@@ -285,12 +299,12 @@ struct Kind {
 };
 
 Result<Kind> kindOf(HANDLE handle) {
-    FILE_ATTRIBUTE_TAG_INFO tag;
-    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+    FILE_BASIC_INFO basic;
+    if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
         return {{}, lastError()};
     }
-    return {Kind{tag.FileAttributes, rules::isNameSurrogate(tag.FileAttributes, tag.ReparseTag)},
-            {}};
+    const Result<bool> link = isLink(handle, basic.FileAttributes);
+    return {Kind{basic.FileAttributes, link.value}, link.error};
 }
 
 }  // namespace
@@ -437,18 +451,14 @@ std::error_code Directory::removeOldFile(NativeName name, const Status& checked,
     if (!::GetFileInformationByHandle(entry, &info)) {
         return lastError();
     }
-    bool link = false;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        const Result<Kind> kind = kindOf(entry);
-        if (kind.error) {
-            return kind.error;
-        }
-        link = kind.value.link;
+    const Result<bool> link = isLink(entry, info.dwFileAttributes);
+    if (link.error) {
+        return link.error;
     }
     // A link was aged by its target and goes itself. Anything else must still
     // be the file that was found old: a file renamed onto the name since then
     // stays.
-    if (!link && (identityOf(info) != checked.identity || !(lastWriteOf(info) < cutoff))) {
+    if (!link.value && (identityOf(info) != checked.identity || !(lastWriteOf(info) < cutoff))) {
         return win32Error(kNotTheCheckedFile);
     }
     return removeOpened(entry, info.dwFileAttributes, writesAttributes);
