@@ -27,11 +27,10 @@ static_assert(rules::kErrorInvalidFunction == ERROR_INVALID_FUNCTION);
 static_assert(rules::kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(rules::kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(rules::kErrorAccessDenied == ERROR_ACCESS_DENIED);
-static_assert(rules::kErrorInvalidDrive == ERROR_INVALID_DRIVE);
 static_assert(rules::kErrorNoMoreFiles == ERROR_NO_MORE_FILES);
 static_assert(rules::kErrorNotSupported == ERROR_NOT_SUPPORTED);
 static_assert(rules::kErrorBadNetPath == ERROR_BAD_NETPATH);
-static_assert(rules::kErrorBadNetName == ERROR_BAD_NET_NAME);
+static_assert(rules::kErrorNetNameDeleted == ERROR_NETNAME_DELETED);
 static_assert(rules::kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
 static_assert(rules::kErrorInvalidName == ERROR_INVALID_NAME);
 static_assert(rules::kErrorBadPathName == ERROR_BAD_PATHNAME);
@@ -486,7 +485,7 @@ std::error_code Directory::removeDirectory(NativeName name) const {
 Result<Status> statusOf(const std::filesystem::path& path) {
     const Opened opened = openByPath(path, Open::statusByPath);
     if (!opened.handle) {
-        if (rules::isPathAbsent(opened.failure.error)) {
+        if (rules::isFileNotFound(opened.failure.error)) {
             return {};
         }
         return {{}, win32Error(opened.failure.error)};

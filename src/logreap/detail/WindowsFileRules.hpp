@@ -25,11 +25,10 @@ inline constexpr std::uint32_t kErrorInvalidFunction = 1;          // ERROR_INVA
 inline constexpr std::uint32_t kErrorFileNotFound = 2;             // ERROR_FILE_NOT_FOUND
 inline constexpr std::uint32_t kErrorPathNotFound = 3;             // ERROR_PATH_NOT_FOUND
 inline constexpr std::uint32_t kErrorAccessDenied = 5;             // ERROR_ACCESS_DENIED
-inline constexpr std::uint32_t kErrorInvalidDrive = 15;            // ERROR_INVALID_DRIVE
 inline constexpr std::uint32_t kErrorNoMoreFiles = 18;             // ERROR_NO_MORE_FILES
 inline constexpr std::uint32_t kErrorNotSupported = 50;            // ERROR_NOT_SUPPORTED
 inline constexpr std::uint32_t kErrorBadNetPath = 53;              // ERROR_BAD_NETPATH
-inline constexpr std::uint32_t kErrorBadNetName = 67;              // ERROR_BAD_NET_NAME
+inline constexpr std::uint32_t kErrorNetNameDeleted = 64;          // ERROR_NETNAME_DELETED
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;        // ERROR_INVALID_PARAMETER
 inline constexpr std::uint32_t kErrorInvalidName = 123;            // ERROR_INVALID_NAME
 inline constexpr std::uint32_t kErrorBadPathName = 161;            // ERROR_BAD_PATHNAME
@@ -57,12 +56,31 @@ constexpr bool isGone(Failure failure) {
            failure.error == kErrorPathNotFound;
 }
 
+// Whether a failure says that nothing is there: the set that the platform's
+// library reads as "not found" (__std_is_file_not_found in xfilesystem_abi.h).
+// Windows 11 24H2 answers ERROR_DIRECTORY for a path that runs through a file
+// and ERROR_NETNAME_DELETED for a server that does not exist. A share that is
+// gone (ERROR_BAD_NET_NAME) or a drive that is not there is an error.
+constexpr bool isFileNotFound(std::uint32_t error) {
+    switch (error) {
+        case kErrorFileNotFound:
+        case kErrorPathNotFound:
+        case kErrorBadNetPath:
+        case kErrorInvalidName:
+        case kErrorBadPathName:
+        case kErrorDirectory:
+        case kErrorNetNameDeleted:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Whether a status query, which follows links, finds nothing there: what is
-// gone, or a link whose target path runs through a file. Status opens never
-// ask for a directory, so ERROR_DIRECTORY says only the latter (Windows 11
-// 24H2 reports it where earlier versions report "path not found").
+// gone, or a link whose target is not found as the library reads it, a server
+// that cannot be reached included. Such a link is passed over.
 constexpr bool readsAbsent(Failure failure) {
-    return isGone(failure) || failure.error == kErrorDirectory;
+    return isGone(failure) || isFileNotFound(failure.error);
 }
 
 // Whether an open for removal that was refused is tried again without the
@@ -70,25 +88,6 @@ constexpr bool readsAbsent(Failure failure) {
 // Only a real denial: a pending deletion, which reads the same in Win32, is gone.
 constexpr bool opensAgainWithoutWriting(Failure failure) {
     return failure.status == kStatusAccessDenied;
-}
-
-// Whether opening a path given by the user (the purge directory) says that
-// nothing is there: every way in which the path can fail to lead anywhere,
-// as the standard libraries read a path's absence.
-constexpr bool isPathAbsent(std::uint32_t error) {
-    switch (error) {
-        case kErrorFileNotFound:
-        case kErrorPathNotFound:
-        case kErrorInvalidName:
-        case kErrorInvalidDrive:
-        case kErrorBadNetPath:
-        case kErrorBadNetName:
-        case kErrorBadPathName:
-        case kErrorDirectory:
-            return true;
-        default:
-            return false;
-    }
 }
 
 // Whether a failed directory query ends the listing rather than failing it.
