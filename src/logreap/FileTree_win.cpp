@@ -42,7 +42,6 @@ static_assert(rules::kRemovalDisposition ==
               (FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
                FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE));
 static_assert(rules::kAccessListDirectory == FILE_LIST_DIRECTORY);
-static_assert(rules::kAccessTraverse == FILE_TRAVERSE);
 static_assert(rules::kAccessReadAttributes == FILE_READ_ATTRIBUTES);
 static_assert(rules::kAccessWriteAttributes == FILE_WRITE_ATTRIBUTES);
 static_assert(rules::kAccessDelete == DELETE);

@@ -134,7 +134,6 @@ constexpr std::uint32_t withoutReadOnly(std::uint32_t attributes) {
 // Access rights and NtCreateFile options, as <windows.h> and <winternl.h>
 // define them.
 inline constexpr std::uint32_t kAccessListDirectory = 0x1;          // FILE_LIST_DIRECTORY
-inline constexpr std::uint32_t kAccessTraverse = 0x20;              // FILE_TRAVERSE
 inline constexpr std::uint32_t kAccessReadAttributes = 0x80;        // FILE_READ_ATTRIBUTES
 inline constexpr std::uint32_t kAccessWriteAttributes = 0x100;      // FILE_WRITE_ATTRIBUTES
 inline constexpr std::uint32_t kAccessDelete = 0x10000;             // DELETE
@@ -172,7 +171,12 @@ struct OpenRule {
 // those let whatever they reach only identify the tool's account (a link to a
 // named pipe would otherwise let its server act as that account).
 constexpr OpenRule openRule(Open kind) {
-    constexpr auto kListing = kAccessListDirectory | kAccessTraverse | kAccessReadAttributes;
+    // A listing asks for FILE_LIST_DIRECTORY (SYNCHRONIZE comes with every
+    // open) as the library's listing does, never FILE_TRAVERSE: an account
+    // granted Read lacks it, and names opened relative to a handle need none.
+    // FILE_READ_ATTRIBUTES, which Read grants, reads the directory's identity
+    // and kind on the same handle.
+    constexpr auto kListing = kAccessListDirectory | kAccessReadAttributes;
     constexpr auto kRemoval = kAccessDelete | kAccessReadAttributes;
     switch (kind) {
         case Open::directoryByPath:
