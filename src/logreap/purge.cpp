@@ -47,29 +47,23 @@ std::shared_ptr<spdlog::logger> purgeLogger() {
 // Entries' paths as messages show them: the purge directory as given, then
 // the names beneath it, in one buffer that each message reuses. The
 // directory's part is joined once, as path's operator/ joins it, instead of
-// parsing the whole path again for every message. Where paths are wide, the
-// conversion to narrow text stays the path's own.
+// parsing the whole path again for every message. Wide paths are shown by
+// their own UTF-16 rule, so that no name fails a message.
 class ShownPaths {
   public:
-    explicit ShownPaths(const fs::path& directory)
-        : directory_(directory), prefix_((directory / "-").native()) {
+    explicit ShownPaths(const fs::path& directory) : prefix_((directory / "-").native()) {
         prefix_.pop_back();
     }
 
     // Valid until the next call.
     std::string_view operator()(const NativeString& relative) {
         shown_.clear();
-#ifdef _WIN32
-        appendDisplayText(shown_, (directory_ / relative).string());
-#else
         joined_.assign(prefix_).append(relative);
-        appendDisplayText(shown_, joined_);
-#endif
+        appendDisplayText(shown_, filetree::NativeName(joined_));
         return shown_;
     }
 
   private:
-    const fs::path& directory_;
     NativeString prefix_;  // the directory and the separator that operator/ adds
     NativeString joined_;
     std::string shown_;
