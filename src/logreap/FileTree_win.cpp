@@ -6,6 +6,7 @@
 // and options each kind of open uses, and how each failure is read, are the
 // rules of WindowsFileRules.hpp.
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -196,9 +197,27 @@ Opened openForRemoval(HANDLE parent, NativeName name, bool& writesAttributes) {
     return opened;
 }
 
-FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info) {
-    return {info.dwVolumeSerialNumber,
-            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+// The identity of what the handle holds (`info` read on it) as the platform's
+// library reads it: FileIdInfo's 64-bit volume serial and 128-bit id, since
+// ReFS's 64-bit index is not unique; the 64-bit index only where the file
+// system refuses that class.
+Result<FileIdentity> identityOf(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info) {
+    FILE_ID_INFO id;
+    if (::GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
+        FileIdentity identity{id.VolumeSerialNumber};
+        static_assert(sizeof id.FileId == sizeof identity.file + sizeof identity.fileHigh);
+        std::memcpy(&identity.file, id.FileId.Identifier, sizeof identity.file);
+        std::memcpy(&identity.fileHigh, id.FileId.Identifier + sizeof identity.file,
+                    sizeof identity.fileHigh);
+        return {identity, {}};
+    }
+    const DWORD error = ::GetLastError();
+    if (!rules::fallsBackToFileIndex(error)) {
+        return {{}, win32Error(error)};
+    }
+    return {FileIdentity{info.dwVolumeSerialNumber,
+                         (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow},
+            {}};
 }
 
 Clock::time_point lastWriteOf(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -219,7 +238,11 @@ Result<Status> statusOfHandle(HANDLE handle) {
     }
     const Type type =
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Type::directory : Type::regular;
-    return {Status{type, lastWriteOf(info), identityOf(info)}, {}};
+    const Result<FileIdentity> identity = identityOf(handle, info);
+    if (identity.error) {
+        return {{}, identity.error};
+    }
+    return {Status{type, lastWriteOf(info), identity.value}, {}};
 }
 
 // Whether the file the handle holds is one whose deletion is pending: such a
@@ -368,7 +391,7 @@ Result<FileIdentity> Directory::identity() const {
     if (!::GetFileInformationByHandle(handle_->handle.get(), &info)) {
         return {{}, lastError()};
     }
-    return {identityOf(info), {}};
+    return identityOf(handle_->handle.get(), info);
 }
 
 // NtCreateFile takes no ".." relative to a handle, and the parent's handle
@@ -455,9 +478,16 @@ std::error_code Directory::removeOldFile(NativeName name, const Status& checked,
     }
     // A link was aged by its target and goes itself. Anything else must still
     // be the file that was found old: a file renamed onto the name since then
-    // stays.
-    if (!link.value && (identityOf(info) != checked.identity || !(lastWriteOf(info) < cutoff))) {
-        return win32Error(kNotTheCheckedFile);
+    // stays. Where the file system keeps no ids, all identities match and the
+    // age alone tells.
+    if (!link.value) {
+        const Result<FileIdentity> identity = identityOf(entry, info);
+        if (identity.error) {
+            return identity.error;
+        }
+        if (identity.value != checked.identity || !(lastWriteOf(info) < cutoff)) {
+            return win32Error(kNotTheCheckedFile);
+        }
     }
     return removeOpened(entry, info.dwFileAttributes, writesAttributes);
 }

@@ -71,11 +71,13 @@ class ShownPaths {
 
 // The identity of the file that the logger's daily sink is writing now, if it
 // has one. Removing it would send the rest of the run's messages to an
-// unlinked file.
+// unlinked file. An unknown identity (a file system without file ids) would
+// spare every file of its volume: then none is spared. On Windows the sink's
+// own handle, which shares no deletion, keeps the file all the same.
 std::optional<filetree::FileIdentity> ownLogFile(const spdlog::logger& logger) {
     if (const auto file = currentLogFile(logger)) {
         const auto status = filetree::statusOf(*file);
-        if (!status.error && status.value.type == Type::regular) {
+        if (!status.error && status.value.type == Type::regular && status.value.identity.known()) {
             return status.value.identity;
         }
     }

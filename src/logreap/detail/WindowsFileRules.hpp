@@ -90,6 +90,12 @@ constexpr bool opensAgainWithoutWriting(Failure failure) {
     return failure.status == kStatusAccessDenied;
 }
 
+// Whether a refusal of FileIdInfo says that the file system or the system has
+// no such class, so that the 64-bit file index serves instead.
+constexpr bool fallsBackToFileIndex(std::uint32_t error) {
+    return error == kErrorInvalidParameter || error == kErrorNotSupported;
+}
+
 // Whether a failed directory query ends the listing rather than failing it.
 // The first query of a listing that holds not even "." and ".." (volume
 // roots, some network file systems) answers ERROR_FILE_NOT_FOUND.
