@@ -261,6 +261,18 @@ DWORD setClassicDisposition(HANDLE handle) {
                : ::GetLastError();
 }
 
+// DELETE | POSIX_SEMANTICS, or the classic disposition where the system knows
+// no POSIX deletion.
+DWORD setDeleteDisposition(HANDLE handle) {
+    FILE_DISPOSITION_INFO_EX posix{FILE_DISPOSITION_FLAG_DELETE |
+                                   FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
+    if (::SetFileInformationByHandle(handle, kFileDispositionInfoEx, &posix, sizeof posix)) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = ::GetLastError();
+    return rules::fallsBackToClassicDisposition(error) ? setClassicDisposition(handle) : error;
+}
+
 // Sets the attributes alone; zero times leave the times as they are.
 bool setAttributes(HANDLE handle, DWORD attributes) {
     FILE_BASIC_INFO basic{};
@@ -270,8 +282,10 @@ bool setAttributes(HANDLE handle, DWORD attributes) {
 
 // Removes what the handle holds (its `attributes` as read on it) as the
 // platform's standard library removes: the name goes at once where the system
-// can do that, else on the last close; a read-only file loses its attribute
-// for the removal and gets it back when the removal still fails.
+// can do that, else on the last close. Where the read-only flag of the
+// disposition is unknown, POSIX deletion is tried without it, and where that
+// is unknown too, the classic disposition; a read-only file then loses its
+// attribute for the removal and gets it back when the removal still fails.
 std::error_code removeOpened(HANDLE handle, DWORD attributes, bool writesAttributes) {
     FILE_DISPOSITION_INFO_EX posix{rules::kRemovalDisposition};
     if (::SetFileInformationByHandle(handle, kFileDispositionInfoEx, &posix, sizeof posix)) {
@@ -279,7 +293,7 @@ std::error_code removeOpened(HANDLE handle, DWORD attributes, bool writesAttribu
     }
     DWORD error = ::GetLastError();
     if (rules::fallsBackToClassicDisposition(error)) {
-        error = setClassicDisposition(handle);
+        error = setDeleteDisposition(handle);
         if (error == ERROR_SUCCESS) {
             return {};
         }
@@ -287,7 +301,7 @@ std::error_code removeOpened(HANDLE handle, DWORD attributes, bool writesAttribu
             if (!setAttributes(handle, rules::withoutReadOnly(attributes))) {
                 return lastError();
             }
-            error = setClassicDisposition(handle);
+            error = setDeleteDisposition(handle);
             if (error == ERROR_SUCCESS) {
                 return {};
             }

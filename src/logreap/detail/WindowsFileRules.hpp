@@ -114,8 +114,9 @@ inline constexpr std::uint32_t kRemovalDisposition =
 
 // Whether a refusal of FileDispositionInfoEx says that the system knows no such
 // class or flags (Windows before 10 1809, FAT volumes, Wine 8 answering
-// ERROR_INVALID_PARAMETER), so that the classic disposition is tried instead.
-// Any other refusal is the answer.
+// ERROR_INVALID_PARAMETER), so that the older form is tried next: POSIX
+// deletion without the read-only flag, then the classic disposition. Any
+// other refusal is the answer.
 constexpr bool fallsBackToClassicDisposition(std::uint32_t error) {
     return error == kErrorInvalidParameter || error == kErrorInvalidFunction ||
            error == kErrorNotSupported;
