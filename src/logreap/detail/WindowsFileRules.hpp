@@ -91,9 +91,13 @@ constexpr bool opensAgainWithoutWriting(Failure failure) {
 }
 
 // Whether a refusal of FileIdInfo says that the file system or the system has
-// no such class, so that the 64-bit file index serves instead.
+// no such class, so that the 64-bit file index serves instead. The library
+// reads ERROR_INVALID_PARAMETER and ERROR_NOT_SUPPORTED so; ERROR_INVALID_FUNCTION
+// (STATUS_NOT_IMPLEMENTED) too here, since every status query reads the
+// identity, which the library's does not.
 constexpr bool fallsBackToFileIndex(std::uint32_t error) {
-    return error == kErrorInvalidParameter || error == kErrorNotSupported;
+    return error == kErrorInvalidParameter || error == kErrorNotSupported ||
+           error == kErrorInvalidFunction;
 }
 
 // Whether a failed directory query ends the listing rather than failing it.
