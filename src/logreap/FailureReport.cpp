@@ -27,7 +27,12 @@ std::wstring eventLogText(std::string_view text) {
                               static_cast<int>(wide.size()));
     }
     if (wide.size() > kMaxEventText) {
-        wide.resize(kMaxEventText - kCutMark.size());
+        std::size_t kept = kMaxEventText - kCutMark.size();
+        // A character beyond the plane of 16-bit ones is kept whole or not at all.
+        if (IS_HIGH_SURROGATE(wide[kept - 1])) {
+            --kept;
+        }
+        wide.resize(kept);
         wide.append(kCutMark);
     }
     return wide;

@@ -6,6 +6,7 @@
 // and options each kind of open uses, and how each failure is read, are the
 // rules of WindowsFileRules.hpp.
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -27,11 +28,10 @@ static_assert(rules::kErrorInvalidFunction == ERROR_INVALID_FUNCTION);
 static_assert(rules::kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(rules::kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(rules::kErrorAccessDenied == ERROR_ACCESS_DENIED);
-static_assert(rules::kErrorInvalidDrive == ERROR_INVALID_DRIVE);
 static_assert(rules::kErrorNoMoreFiles == ERROR_NO_MORE_FILES);
 static_assert(rules::kErrorNotSupported == ERROR_NOT_SUPPORTED);
 static_assert(rules::kErrorBadNetPath == ERROR_BAD_NETPATH);
-static_assert(rules::kErrorBadNetName == ERROR_BAD_NET_NAME);
+static_assert(rules::kErrorNetNameDeleted == ERROR_NETNAME_DELETED);
 static_assert(rules::kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
 static_assert(rules::kErrorInvalidName == ERROR_INVALID_NAME);
 static_assert(rules::kErrorBadPathName == ERROR_BAD_PATHNAME);
@@ -43,7 +43,6 @@ static_assert(rules::kRemovalDisposition ==
               (FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
                FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE));
 static_assert(rules::kAccessListDirectory == FILE_LIST_DIRECTORY);
-static_assert(rules::kAccessTraverse == FILE_TRAVERSE);
 static_assert(rules::kAccessReadAttributes == FILE_READ_ATTRIBUTES);
 static_assert(rules::kAccessWriteAttributes == FILE_WRITE_ATTRIBUTES);
 static_assert(rules::kAccessDelete == DELETE);
@@ -198,9 +197,27 @@ Opened openForRemoval(HANDLE parent, NativeName name, bool& writesAttributes) {
     return opened;
 }
 
-FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info) {
-    return {info.dwVolumeSerialNumber,
-            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+// The identity of what the handle holds (`info` read on it) as the platform's
+// library reads it: FileIdInfo's 64-bit volume serial and 128-bit id, since
+// ReFS's 64-bit index is not unique; the 64-bit index only where the file
+// system refuses that class.
+Result<FileIdentity> identityOf(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info) {
+    FILE_ID_INFO id;
+    if (::GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
+        FileIdentity identity{id.VolumeSerialNumber};
+        static_assert(sizeof id.FileId == sizeof identity.file + sizeof identity.fileHigh);
+        std::memcpy(&identity.file, id.FileId.Identifier, sizeof identity.file);
+        std::memcpy(&identity.fileHigh, id.FileId.Identifier + sizeof identity.file,
+                    sizeof identity.fileHigh);
+        return {identity, {}};
+    }
+    const DWORD error = ::GetLastError();
+    if (!rules::fallsBackToFileIndex(error)) {
+        return {{}, win32Error(error)};
+    }
+    return {FileIdentity{info.dwVolumeSerialNumber,
+                         (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow},
+            {}};
 }
 
 Clock::time_point lastWriteOf(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -221,7 +238,11 @@ Result<Status> statusOfHandle(HANDLE handle) {
     }
     const Type type =
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Type::directory : Type::regular;
-    return {Status{type, lastWriteOf(info), identityOf(info)}, {}};
+    const Result<FileIdentity> identity = identityOf(handle, info);
+    if (identity.error) {
+        return {{}, identity.error};
+    }
+    return {Status{type, lastWriteOf(info), identity.value}, {}};
 }
 
 // Whether the file the handle holds is one whose deletion is pending: such a
@@ -240,6 +261,18 @@ DWORD setClassicDisposition(HANDLE handle) {
                : ::GetLastError();
 }
 
+// DELETE | POSIX_SEMANTICS, or the classic disposition where the system knows
+// no POSIX deletion.
+DWORD setDeleteDisposition(HANDLE handle) {
+    FILE_DISPOSITION_INFO_EX posix{FILE_DISPOSITION_FLAG_DELETE |
+                                   FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
+    if (::SetFileInformationByHandle(handle, kFileDispositionInfoEx, &posix, sizeof posix)) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = ::GetLastError();
+    return rules::fallsBackToClassicDisposition(error) ? setClassicDisposition(handle) : error;
+}
+
 // Sets the attributes alone; zero times leave the times as they are.
 bool setAttributes(HANDLE handle, DWORD attributes) {
     FILE_BASIC_INFO basic{};
@@ -249,8 +282,10 @@ bool setAttributes(HANDLE handle, DWORD attributes) {
 
 // Removes what the handle holds (its `attributes` as read on it) as the
 // platform's standard library removes: the name goes at once where the system
-// can do that, else on the last close; a read-only file loses its attribute
-// for the removal and gets it back when the removal still fails.
+// can do that, else on the last close. Where the read-only flag of the
+// disposition is unknown, POSIX deletion is tried without it, and where that
+// is unknown too, the classic disposition; a read-only file then loses its
+// attribute for the removal and gets it back when the removal still fails.
 std::error_code removeOpened(HANDLE handle, DWORD attributes, bool writesAttributes) {
     FILE_DISPOSITION_INFO_EX posix{rules::kRemovalDisposition};
     if (::SetFileInformationByHandle(handle, kFileDispositionInfoEx, &posix, sizeof posix)) {
@@ -258,7 +293,7 @@ std::error_code removeOpened(HANDLE handle, DWORD attributes, bool writesAttribu
     }
     DWORD error = ::GetLastError();
     if (rules::fallsBackToClassicDisposition(error)) {
-        error = setClassicDisposition(handle);
+        error = setDeleteDisposition(handle);
         if (error == ERROR_SUCCESS) {
             return {};
         }
@@ -266,7 +301,7 @@ std::error_code removeOpened(HANDLE handle, DWORD attributes, bool writesAttribu
             if (!setAttributes(handle, rules::withoutReadOnly(attributes))) {
                 return lastError();
             }
-            error = setClassicDisposition(handle);
+            error = setDeleteDisposition(handle);
             if (error == ERROR_SUCCESS) {
                 return {};
             }
@@ -278,6 +313,20 @@ std::error_code removeOpened(HANDLE handle, DWORD attributes, bool writesAttribu
     return deletePending(handle) ? std::error_code() : win32Error(error);
 }
 
+// Whether what the handle holds, of these attributes, is a link. FAT and exFAT
+// answer no FileAttributeTagInfo (ERROR_INVALID_PARAMETER): it is asked only
+// of a reparse point, as the platform's library asks it.
+Result<bool> isLink(HANDLE handle, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return {false, {}};
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+        return {false, lastError()};
+    }
+    return {rules::isNameSurrogate(tag.FileAttributes, tag.ReparseTag), {}};
+}
+
 // The attributes of what the handle holds, and whether it is a link.
 struct Kind {
     DWORD attributes = 0;
@@ -285,12 +334,12 @@ struct Kind {
 };
 
 Result<Kind> kindOf(HANDLE handle) {
-    FILE_ATTRIBUTE_TAG_INFO tag;
-    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+    FILE_BASIC_INFO basic;
+    if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
         return {{}, lastError()};
     }
-    return {Kind{tag.FileAttributes, rules::isNameSurrogate(tag.FileAttributes, tag.ReparseTag)},
-            {}};
+    const Result<bool> link = isLink(handle, basic.FileAttributes);
+    return {Kind{basic.FileAttributes, link.value}, link.error};
 }
 
 }  // namespace
@@ -356,7 +405,7 @@ Result<FileIdentity> Directory::identity() const {
     if (!::GetFileInformationByHandle(handle_->handle.get(), &info)) {
         return {{}, lastError()};
     }
-    return {identityOf(info), {}};
+    return identityOf(handle_->handle.get(), info);
 }
 
 // NtCreateFile takes no ".." relative to a handle, and the parent's handle
@@ -437,19 +486,22 @@ std::error_code Directory::removeOldFile(NativeName name, const Status& checked,
     if (!::GetFileInformationByHandle(entry, &info)) {
         return lastError();
     }
-    bool link = false;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        const Result<Kind> kind = kindOf(entry);
-        if (kind.error) {
-            return kind.error;
-        }
-        link = kind.value.link;
+    const Result<bool> link = isLink(entry, info.dwFileAttributes);
+    if (link.error) {
+        return link.error;
     }
     // A link was aged by its target and goes itself. Anything else must still
     // be the file that was found old: a file renamed onto the name since then
-    // stays.
-    if (!link && (identityOf(info) != checked.identity || !(lastWriteOf(info) < cutoff))) {
-        return win32Error(kNotTheCheckedFile);
+    // stays. Where the file system keeps no ids, all identities match and the
+    // age alone tells.
+    if (!link.value) {
+        const Result<FileIdentity> identity = identityOf(entry, info);
+        if (identity.error) {
+            return identity.error;
+        }
+        if (identity.value != checked.identity || !(lastWriteOf(info) < cutoff)) {
+            return win32Error(kNotTheCheckedFile);
+        }
     }
     return removeOpened(entry, info.dwFileAttributes, writesAttributes);
 }
@@ -476,7 +528,7 @@ std::error_code Directory::removeDirectory(NativeName name) const {
 Result<Status> statusOf(const std::filesystem::path& path) {
     const Opened opened = openByPath(path, Open::statusByPath);
     if (!opened.handle) {
-        if (rules::isPathAbsent(opened.failure.error)) {
+        if (rules::isFileNotFound(opened.failure.error)) {
             return {};
         }
         return {{}, win32Error(opened.failure.error)};

@@ -47,29 +47,23 @@ std::shared_ptr<spdlog::logger> purgeLogger() {
 // Entries' paths as messages show them: the purge directory as given, then
 // the names beneath it, in one buffer that each message reuses. The
 // directory's part is joined once, as path's operator/ joins it, instead of
-// parsing the whole path again for every message. Where paths are wide, the
-// conversion to narrow text stays the path's own.
+// parsing the whole path again for every message. Wide paths are shown by
+// their own UTF-16 rule, so that no name fails a message.
 class ShownPaths {
   public:
-    explicit ShownPaths(const fs::path& directory)
-        : directory_(directory), prefix_((directory / "-").native()) {
+    explicit ShownPaths(const fs::path& directory) : prefix_((directory / "-").native()) {
         prefix_.pop_back();
     }
 
     // Valid until the next call.
     std::string_view operator()(const NativeString& relative) {
         shown_.clear();
-#ifdef _WIN32
-        appendDisplayText(shown_, (directory_ / relative).string());
-#else
         joined_.assign(prefix_).append(relative);
-        appendDisplayText(shown_, joined_);
-#endif
+        appendDisplayText(shown_, filetree::NativeName(joined_));
         return shown_;
     }
 
   private:
-    const fs::path& directory_;
     NativeString prefix_;  // the directory and the separator that operator/ adds
     NativeString joined_;
     std::string shown_;
@@ -77,11 +71,13 @@ class ShownPaths {
 
 // The identity of the file that the logger's daily sink is writing now, if it
 // has one. Removing it would send the rest of the run's messages to an
-// unlinked file.
+// unlinked file. An unknown identity (a file system without file ids) would
+// spare every file of its volume: then none is spared. On Windows the sink's
+// own handle, which shares no deletion, keeps the file all the same.
 std::optional<filetree::FileIdentity> ownLogFile(const spdlog::logger& logger) {
     if (const auto file = currentLogFile(logger)) {
         const auto status = filetree::statusOf(*file);
-        if (!status.error && status.value.type == Type::regular) {
+        if (!status.error && status.value.type == Type::regular && status.value.identity.known()) {
             return status.value.identity;
         }
     }

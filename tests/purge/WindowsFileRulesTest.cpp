@@ -87,14 +87,15 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // How each failure reads: gone for an entry, absent for a status query (which
-// follows links), absent for the purge directory's path, and whether a refused
-// removal open is tried again without writing attributes.
+// follows links), not found for the purge directory's path as the platform's
+// library reads it, and whether a refused removal open is tried again without
+// writing attributes.
 struct FailureCase {
     const char* name;
     Failure failure;
     bool gone;
     bool statusAbsent;
-    bool pathAbsent;
+    bool notFound;
     bool opensAgain;
 };
 
@@ -104,7 +105,7 @@ TEST_P(FailureReading, OnlyTrueAbsenceIsGone) {
     const auto& c = GetParam();
     EXPECT_EQ(isGone(c.failure), c.gone);
     EXPECT_EQ(readsAbsent(c.failure), c.statusAbsent);
-    EXPECT_EQ(isPathAbsent(c.failure.error), c.pathAbsent);
+    EXPECT_EQ(isFileNotFound(c.failure.error), c.notFound);
     EXPECT_EQ(opensAgainWithoutWriting(c.failure), c.opensAgain);
 }
 
@@ -117,10 +118,11 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"AccessDenied", {kStatusAccessDenied, 5}, false, false, false, true},
         FailureCase{"DeniedWithoutStatus", {0, 5}, false, false, false, false},
         FailureCase{"NotADirectory", {0xC0000103, 267}, false, true, true, false},
-        FailureCase{"InvalidName", {0xC0000033, 123}, false, false, true, false},
-        FailureCase{"BadNetPath", {0xC00000BE, 53}, false, false, true, false},
-        FailureCase{"BadNetName", {0xC00000CC, 67}, false, false, true, false},
-        FailureCase{"NetNameDeleted", {0xC00000C9, 64}, false, false, false, false},
+        FailureCase{"InvalidName", {0xC0000033, 123}, false, true, true, false},
+        FailureCase{"BadNetPath", {0xC00000BE, 53}, false, true, true, false},
+        FailureCase{"NetNameDeleted", {0xC00000C9, 64}, false, true, true, false},
+        FailureCase{"BadNetName", {0xC00000CC, 67}, false, false, false, false},
+        FailureCase{"InvalidDrive", {0, 15}, false, false, false, false},
         FailureCase{"SharingViolation", {0xC0000043, 32}, false, false, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -25,6 +25,9 @@ TEST(FailureReport, EventTextIsTheErrorTextInUtf16WithinReportEventsLimit) {
         {"logreap: error: C:\\Daten\\M\xc3\xbcller", L"logreap: error: C:\\Daten\\M\u00fcller"},
         {"logreap: error: \xff name", L"logreap: error: \ufffd name"},
         {longText, longEvent},
+        // An emoji, a surrogate pair, across the cut: cut before it.
+        {"logreap: error: " + std::string(31835 - 16, 'x') + "\xf0\x9f\x98\x80 and more",
+         L"logreap: error: " + std::wstring(31835 - 16, L'x') + L"..."},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(norvane::abap::eventLogText(row.text), row.event) << row.text.substr(0, 60);

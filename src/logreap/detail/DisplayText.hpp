@@ -10,6 +10,8 @@
 
 namespace norvane::abap {
 
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
+
 // Appends `text` to `shown` with every control character (C0, DEL and C1) and
 // every byte that is not part of a well-formed UTF-8 sequence written as \xNN,
 // two upper-case hex digits a byte, so that a file name can neither split a
@@ -58,7 +60,6 @@ inline void appendDisplayText(std::string& shown, std::string_view text) {
                (length == 2 && c == 0xC2 && byteAt(at + 1) <= 0x9F);
     };
 
-    static constexpr char kHex[] = "0123456789ABCDEF";
     shown.reserve(shown.size() + text.size());
     std::size_t at = 0;
     while (at < text.size()) {
@@ -71,14 +72,56 @@ inline void appendDisplayText(std::string& shown, std::string_view text) {
             if (escape) {
                 const unsigned c = byteAt(i);
                 shown += "\\x";
-                shown += kHex[c >> 4];
-                shown += kHex[c & 0x0F];
+                shown += kHexDigits[c >> 4];
+                shown += kHexDigits[c & 0x0F];
             } else {
                 shown += text[i];
             }
         }
         at += length;
     }
+}
+
+// Appends UTF-16 text (a Windows name) to `shown` in UTF-8, escaped as
+// appendDisplayText escapes. An unpaired surrogate, which NTFS takes in a name
+// but no UTF-8 can hold, is written as \u{D800}: "\u{", its four upper-case
+// hex digits, "}". So no name fails to show.
+template <class Char>
+void appendDisplayText(std::string& shown, std::basic_string_view<Char> text) {
+    static_assert(sizeof(Char) == 2, "UTF-16 text");
+    std::string utf8;
+    utf8.reserve(text.size());
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        char32_t c = static_cast<char16_t>(text[at]);
+        const char32_t next = at + 1 < text.size() ? static_cast<char16_t>(text[at + 1]) : 0;
+        if (c >= 0xD800 && c <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+            ++at;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            utf8 += "\\u{";
+            for (const int shift : {12, 8, 4, 0}) {
+                utf8 += kHexDigits[(c >> shift) & 0xF];
+            }
+            utf8 += '}';
+            continue;
+        }
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (c >> 12));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (c >> 18));
+            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    appendDisplayText(shown, utf8);
 }
 
 inline std::string displayText(std::string_view text) {

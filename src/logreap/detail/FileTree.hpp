@@ -60,10 +60,15 @@ struct ListedEntry {
 
 enum class Type { absent, regular, directory, other };
 
-// What tells two names of one file apart from two files.
+// What tells two names of one file apart from two files: the volume and the
+// file's id on it, of 128 bits where the file system has such ids (ReFS). A
+// file system that keeps no ids reports 0: such an identity is unknown, and
+// tells no file from another.
 struct FileIdentity {
     std::uint64_t volume = 0;
     std::uint64_t file = 0;
+    std::uint64_t fileHigh = 0;  // the upper half of a 128-bit id
+    bool known() const noexcept { return file != 0 || fileHigh != 0; }
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 

@@ -25,11 +25,10 @@ inline constexpr std::uint32_t kErrorInvalidFunction = 1;          // ERROR_INVA
 inline constexpr std::uint32_t kErrorFileNotFound = 2;             // ERROR_FILE_NOT_FOUND
 inline constexpr std::uint32_t kErrorPathNotFound = 3;             // ERROR_PATH_NOT_FOUND
 inline constexpr std::uint32_t kErrorAccessDenied = 5;             // ERROR_ACCESS_DENIED
-inline constexpr std::uint32_t kErrorInvalidDrive = 15;            // ERROR_INVALID_DRIVE
 inline constexpr std::uint32_t kErrorNoMoreFiles = 18;             // ERROR_NO_MORE_FILES
 inline constexpr std::uint32_t kErrorNotSupported = 50;            // ERROR_NOT_SUPPORTED
 inline constexpr std::uint32_t kErrorBadNetPath = 53;              // ERROR_BAD_NETPATH
-inline constexpr std::uint32_t kErrorBadNetName = 67;              // ERROR_BAD_NET_NAME
+inline constexpr std::uint32_t kErrorNetNameDeleted = 64;          // ERROR_NETNAME_DELETED
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;        // ERROR_INVALID_PARAMETER
 inline constexpr std::uint32_t kErrorInvalidName = 123;            // ERROR_INVALID_NAME
 inline constexpr std::uint32_t kErrorBadPathName = 161;            // ERROR_BAD_PATHNAME
@@ -57,12 +56,31 @@ constexpr bool isGone(Failure failure) {
            failure.error == kErrorPathNotFound;
 }
 
+// Whether a failure says that nothing is there: the set that the platform's
+// library reads as "not found" (__std_is_file_not_found in xfilesystem_abi.h).
+// Windows 11 24H2 answers ERROR_DIRECTORY for a path that runs through a file
+// and ERROR_NETNAME_DELETED for a server that does not exist. A share that is
+// gone (ERROR_BAD_NET_NAME) or a drive that is not there is an error.
+constexpr bool isFileNotFound(std::uint32_t error) {
+    switch (error) {
+        case kErrorFileNotFound:
+        case kErrorPathNotFound:
+        case kErrorBadNetPath:
+        case kErrorInvalidName:
+        case kErrorBadPathName:
+        case kErrorDirectory:
+        case kErrorNetNameDeleted:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Whether a status query, which follows links, finds nothing there: what is
-// gone, or a link whose target path runs through a file. Status opens never
-// ask for a directory, so ERROR_DIRECTORY says only the latter (Windows 11
-// 24H2 reports it where earlier versions report "path not found").
+// gone, or a link whose target is not found as the library reads it, a server
+// that cannot be reached included. Such a link is passed over.
 constexpr bool readsAbsent(Failure failure) {
-    return isGone(failure) || failure.error == kErrorDirectory;
+    return isGone(failure) || isFileNotFound(failure.error);
 }
 
 // Whether an open for removal that was refused is tried again without the
@@ -72,23 +90,14 @@ constexpr bool opensAgainWithoutWriting(Failure failure) {
     return failure.status == kStatusAccessDenied;
 }
 
-// Whether opening a path given by the user (the purge directory) says that
-// nothing is there: every way in which the path can fail to lead anywhere,
-// as the standard libraries read a path's absence.
-constexpr bool isPathAbsent(std::uint32_t error) {
-    switch (error) {
-        case kErrorFileNotFound:
-        case kErrorPathNotFound:
-        case kErrorInvalidName:
-        case kErrorInvalidDrive:
-        case kErrorBadNetPath:
-        case kErrorBadNetName:
-        case kErrorBadPathName:
-        case kErrorDirectory:
-            return true;
-        default:
-            return false;
-    }
+// Whether a refusal of FileIdInfo says that the file system or the system has
+// no such class, so that the 64-bit file index serves instead. The library
+// reads ERROR_INVALID_PARAMETER and ERROR_NOT_SUPPORTED so; ERROR_INVALID_FUNCTION
+// (STATUS_NOT_IMPLEMENTED) too here, since every status query reads the
+// identity, which the library's does not.
+constexpr bool fallsBackToFileIndex(std::uint32_t error) {
+    return error == kErrorInvalidParameter || error == kErrorNotSupported ||
+           error == kErrorInvalidFunction;
 }
 
 // Whether a failed directory query ends the listing rather than failing it.
@@ -109,8 +118,9 @@ inline constexpr std::uint32_t kRemovalDisposition =
 
 // Whether a refusal of FileDispositionInfoEx says that the system knows no such
 // class or flags (Windows before 10 1809, FAT volumes, Wine 8 answering
-// ERROR_INVALID_PARAMETER), so that the classic disposition is tried instead.
-// Any other refusal is the answer.
+// ERROR_INVALID_PARAMETER), so that the older form is tried next: POSIX
+// deletion without the read-only flag, then the classic disposition. Any
+// other refusal is the answer.
 constexpr bool fallsBackToClassicDisposition(std::uint32_t error) {
     return error == kErrorInvalidParameter || error == kErrorInvalidFunction ||
            error == kErrorNotSupported;
@@ -135,7 +145,6 @@ constexpr std::uint32_t withoutReadOnly(std::uint32_t attributes) {
 // Access rights and NtCreateFile options, as <windows.h> and <winternl.h>
 // define them.
 inline constexpr std::uint32_t kAccessListDirectory = 0x1;          // FILE_LIST_DIRECTORY
-inline constexpr std::uint32_t kAccessTraverse = 0x20;              // FILE_TRAVERSE
 inline constexpr std::uint32_t kAccessReadAttributes = 0x80;        // FILE_READ_ATTRIBUTES
 inline constexpr std::uint32_t kAccessWriteAttributes = 0x100;      // FILE_WRITE_ATTRIBUTES
 inline constexpr std::uint32_t kAccessDelete = 0x10000;             // DELETE
@@ -173,7 +182,12 @@ struct OpenRule {
 // those let whatever they reach only identify the tool's account (a link to a
 // named pipe would otherwise let its server act as that account).
 constexpr OpenRule openRule(Open kind) {
-    constexpr auto kListing = kAccessListDirectory | kAccessTraverse | kAccessReadAttributes;
+    // A listing asks for FILE_LIST_DIRECTORY (SYNCHRONIZE comes with every
+    // open) as the library's listing does, never FILE_TRAVERSE: an account
+    // granted Read lacks it, and names opened relative to a handle need none.
+    // FILE_READ_ATTRIBUTES, which Read grants, reads the directory's identity
+    // and kind on the same handle.
+    constexpr auto kListing = kAccessListDirectory | kAccessReadAttributes;
     constexpr auto kRemoval = kAccessDelete | kAccessReadAttributes;
     switch (kind) {
         case Open::directoryByPath:
