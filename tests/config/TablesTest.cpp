@@ -1,6 +1,8 @@
 // The tables that only the suite's other programs use: what loads, what is
 // missing, what is ill-typed, and which failure is reported first.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <ostream>
@@ -23,15 +25,20 @@ namespace {
 using Edit = std::function<void(toml::value&)>;
 
 // The example with a second pipeline, so that every sequence has two elements
-// and their order shows, changed by `edit` and read back from its text.
-toml::value edited(const Edit& edit) {
+// and their order shows, changed by `edit`.
+toml::value editedDocument(const Edit& edit) {
     toml::value document = logreap::test::exampleConfig();
     document["pipeline"].as_array().push_back(
         toml::table{{"name", "second"}, {"qas", "QAS2"}, {"prd", "PRD2"}});
     if (edit) {
         edit(document);
     }
-    return logreap::test::reparsed(document);
+    return document;
+}
+
+// The edited document read back from its text.
+toml::value edited(const Edit& edit) {
+    return logreap::test::reparsed(editedDocument(edit));
 }
 
 cfg::G_Config load(const Edit& edit = {}) {
@@ -207,8 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
                  }}),
     [](const auto& info) { return info.param.name; });
 
-// `reported` is a text that the TOML library's message shows for the failure
-// that must be reported: the missing key, or the ill-typed value's line.
+// `reported` names the failure that must be reported: the missing key, or a
+// text of the ill-typed value's line.
 struct FailCase {
     std::string name;
     Edit edit;
@@ -287,17 +294,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 class FurtherTablesIllTyped : public ::testing::TestWithParam<FailCase> {};
 
+// The error names the value's line, and quotes nothing of it.
 TEST_P(FurtherTablesIllTyped, FailsWithTypeError) {
     const auto [failure, message] = failureOf(GetParam().edit);
     EXPECT_EQ(failure, Failure::IllTyped) << message;
-    EXPECT_NE(message.find(GetParam().reported), std::string::npos) << message;
+    const std::string text = logreap::test::configText(editedDocument(GetParam().edit));
+    const auto at = text.find(GetParam().reported);
+    ASSERT_NE(at, std::string::npos);
+    const auto line =
+        std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n') + 1;
+    EXPECT_NE(message.find("config.toml: line " + std::to_string(line) + ", column "),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(message.find(GetParam().reported), std::string::npos) << message;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Values, FurtherTablesIllTyped,
     ::testing::Values(
         FailCase{"RfcSingleTable", [](toml::value& d) { d["rfc"] = toml::value(d["rfc"][0]); },
-                 "[rfc]"},
+                 "[rfc]\n"},
         FailCase{"RfcElementNotATable",
                  [](toml::value& d) { d["rfc"] = toml::value(toml::array{"PRD"}); },
                  "rfc = [\"PRD\"]"},
