@@ -1,7 +1,7 @@
 #pragma once
 
 // Loading the configuration record from a parsed TOML document (see
-// config/TomlDocument.hpp for parsing the file).
+// config/TomlDocument.hpp for parsing, config/ConfigFile.hpp for the whole file).
 
 #include "config/TomlDocument.hpp"
 #include "config/config.hpp"
