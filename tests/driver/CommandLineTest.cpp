@@ -2,6 +2,7 @@
 
 #include <regex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -127,7 +128,7 @@ TEST_F(CommandLine, DefaultConfigIsFoundFromTheWorkingDirectory) {
     EXPECT_EQ(elsewhere.status, 2);
     EXPECT_THAT(elsewhere.out, FullyMatches(kTotalTime));
 #ifdef _WIN32
-    const std::string reason = "The system cannot find the path specified.";
+    const std::string reason = std::system_category().message(3);  // ERROR_PATH_NOT_FOUND
 #else
     const std::string reason = "No such file or directory";
 #endif
