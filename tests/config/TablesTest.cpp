@@ -1,8 +1,6 @@
 // The tables that only the suite's other programs use: what loads, what is
 // missing, what is ill-typed, and which failure is reported first.
 
-#include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <ostream>
@@ -25,20 +23,15 @@ namespace {
 using Edit = std::function<void(toml::value&)>;
 
 // The example with a second pipeline, so that every sequence has two elements
-// and their order shows, changed by `edit`.
-toml::value editedDocument(const Edit& edit) {
+// and their order shows, changed by `edit` and read back from its text.
+toml::value edited(const Edit& edit) {
     toml::value document = logreap::test::exampleConfig();
     document["pipeline"].as_array().push_back(
         toml::table{{"name", "second"}, {"qas", "QAS2"}, {"prd", "PRD2"}});
     if (edit) {
         edit(document);
     }
-    return document;
-}
-
-// The edited document read back from its text.
-toml::value edited(const Edit& edit) {
-    return logreap::test::reparsed(editedDocument(edit));
+    return logreap::test::reparsed(document);
 }
 
 cfg::G_Config load(const Edit& edit = {}) {
@@ -214,8 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
                  }}),
     [](const auto& info) { return info.param.name; });
 
-// `reported` names the failure that must be reported: the missing key, or a
-// text of the ill-typed value's line.
+// `reported` is a text of the message for the failure that must be reported:
+// the missing key, or the ill-typed value's key and types.
 struct FailCase {
     std::string name;
     Edit edit;
@@ -294,76 +287,70 @@ INSTANTIATE_TEST_SUITE_P(
 
 class FurtherTablesIllTyped : public ::testing::TestWithParam<FailCase> {};
 
-// The error names the value's line, and quotes nothing of it.
 TEST_P(FurtherTablesIllTyped, FailsWithTypeError) {
     const auto [failure, message] = failureOf(GetParam().edit);
     EXPECT_EQ(failure, Failure::IllTyped) << message;
-    const std::string text = logreap::test::configText(editedDocument(GetParam().edit));
-    const auto at = text.find(GetParam().reported);
-    ASSERT_NE(at, std::string::npos);
-    const auto line =
-        std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n') + 1;
-    EXPECT_NE(message.find("config.toml: line " + std::to_string(line) + ", column "),
-              std::string::npos)
-        << message;
-    EXPECT_EQ(message.find(GetParam().reported), std::string::npos) << message;
+    EXPECT_NE(message.find(GetParam().reported), std::string::npos) << message;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Values, FurtherTablesIllTyped,
     ::testing::Values(
         FailCase{"RfcSingleTable", [](toml::value& d) { d["rfc"] = toml::value(d["rfc"][0]); },
-                 "[rfc]\n"},
+                 R"(key "rfc": expected array, found table)"},
         FailCase{"RfcElementNotATable",
                  [](toml::value& d) { d["rfc"] = toml::value(toml::array{"PRD"}); },
-                 "rfc = [\"PRD\"]"},
+                 R"(key "rfc": expected table, found string)"},
         FailCase{"CachedusageString", [](toml::value& d) { d["rfc"][0]["cachedusage"] = "true"; },
-                 "cachedusage = \"true\""},
-        FailCase{"SysnrInteger", [](toml::value& d) { d["rfc"][0]["sysnr"] = 0; }, "sysnr = 0"},
+                 R"(key "cachedusage": expected boolean, found string)"},
+        FailCase{"SysnrInteger", [](toml::value& d) { d["rfc"][0]["sysnr"] = 0; },
+                 R"(key "sysnr": expected string, found integer)"},
         FailCase{"TypequeryString",
                  [](toml::value& d) { d["rfcdata"]["prd"]["typequeries"][1] = "object"; },
-                 "\"object\""},
+                 R"(key "typequeries": expected table, found string)"},
         FailCase{"TablesWithInteger",
-                 [](toml::value& d) { d["rfcdata"]["qas"]["tables"][1] = 70707; }, "70707"},
+                 [](toml::value& d) { d["rfcdata"]["qas"]["tables"][1] = 70707; },
+                 R"(key "tables": expected string, found integer)"},
         FailCase{"ReadstartdateUnquotedDate",
                  [](toml::value& d) {
                      d["footprints"]["readstartdate"] =
                          toml::local_date(2024, toml::month_t::Jan, 15);
                  },
-                 "2024-01-15"},
+                 R"(key "readstartdate": expected string, found local_date)"},
         FailCase{"RetentionperiodFloat",
-                 [](toml::value& d) { d["rfcdata"]["prd"]["retentionperiod"] = 30.0; }, "30.0"},
+                 [](toml::value& d) { d["rfcdata"]["prd"]["retentionperiod"] = 30.0; },
+                 R"(key "retentionperiod": expected integer, found floating)"},
         FailCase{"OptionalRouterInteger", [](toml::value& d) { d["rfc"][0]["router"] = 3299; },
-                 "router = 3299"},
+                 R"(key "router": expected string, found integer)"},
         FailCase{"OptionalDisablesetrefString",
                  [](toml::value& d) { d["pipeline"][0]["disablesetref"] = "no"; },
-                 "disablesetref = \"no\""},
+                 R"(key "disablesetref": expected boolean, found string)"},
         FailCase{"LoneProxyUsernameOfWrongType",
                  [](toml::value& d) {
                      drop(d["proxy"], "password");
                      d["proxy"]["username"] = 1;
                  },
-                 "username = 1"},
+                 R"(key "username": expected string, found integer)"},
         // The first failure in reading order is the one reported.
         FailCase{"SysnrBeforeMissingCachedusage",
                  [](toml::value& d) {
                      d["rfc"][0]["sysnr"] = 0;
                      drop(d["rfc"][0], "cachedusage");
                  },
-                 "sysnr = 0"},
+                 R"(key "sysnr": expected string, found integer)"},
         FailCase{"FirstTypequeryBeforeSecond",
                  [](toml::value& d) {
                      d["rfcdata"]["prd"]["typequeries"][0]["type"] = 1;
-                     d["rfcdata"]["prd"]["typequeries"][1]["type"] = 2;
+                     d["rfcdata"]["prd"]["typequeries"][1]["type"] = 2.5;
                  },
-                 "type = 1"},
+                 R"(key "type": expected string, found integer)"},
         FailCase{"RfcdataBeforeLaterTables",
                  [](toml::value& d) {
                      d["rfcdata"]["phd"]["mnemonicfieldtokens"][1] = 42424;
                      d["rfc"][0]["name"] = 3;
                      setAside(d, "norvane");
                  },
-                 "42424"}),
+                 R"(key "mnemonicfieldtokens": expected string, found integer)"}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
