@@ -18,8 +18,9 @@ std::string place(const toml::source_location& location, const std::string& prev
            std::to_string(location.first_column_number());
 }
 
-std::string placed(const std::string& where, const std::string& what) {
-    return where.empty() ? what : where + ": " + what;
+// "first: second", or the one that is not empty.
+std::string joined(const std::string& first, const std::string& second) {
+    return first.empty() ? second : second.empty() ? first : first + ": " + second;
 }
 
 // A title without the library function's name ("toml::parse_basic_string:
@@ -53,9 +54,9 @@ std::string describe(const toml::error_info& error) {
     std::string previousFile;
     for (const auto& [location, message] : error.locations()) {
         const std::string what = text.empty()
-                                     ? placed(withoutFunction(error.title()), masked(message))
+                                     ? joined(withoutFunction(error.title()), masked(message))
                                      : masked(message);
-        text += (text.empty() ? "" : "; ") + placed(place(location, previousFile), what);
+        text += (text.empty() ? "" : "; ") + joined(place(location, previousFile), what);
         previousFile = location.file_name();
     }
     return text.empty() ? withoutFunction(error.title()) : text;
@@ -77,7 +78,9 @@ void throwTypeError(const toml::value& value, std::string_view key, toml::value_
     if (!key.empty()) {
         what = "key \"" + std::string(key) + "\": " + what;
     }
-    throw toml::type_error(placed(place(value.location()), what), value.location());
+    // The value's own location would carry the lines of the file.
+    throw toml::type_error(joined(place(value.location()), what),
+                           toml::source_location(toml::detail::region()));
 }
 
 void throwKeyNotFound(const toml::value& table, std::string_view key) {
@@ -88,8 +91,7 @@ void throwKeyNotFound(const toml::value& table, std::string_view key) {
                           location.first_column_number() <= 1 && location.length() <= 1;
     const std::string what = "key \"" + std::string(key) + "\" not found in " +
                              (topLevel ? "the top-level table" : "this table");
-    throw std::out_of_range(topLevel ? location.file_name() + ": " + what
-                                     : placed(place(location), what));
+    throw std::out_of_range(joined(topLevel ? location.file_name() : place(location), what));
 }
 
 }  // namespace norvane::abap::config

@@ -170,7 +170,8 @@ namespace norvane::abap::config {
 
 // The library's syntax error with a text that quotes nothing of the file: each
 // error on a line of its own, with the file, line and column, what was wrong
-// there and no excerpt (see ErrorText.cpp).
+// there and no excerpt (see ErrorText.cpp). Its list of errors is left empty,
+// as their locations hold the file's lines.
 toml::syntax_error withoutExcerpts(const toml::syntax_error& error);
 
 // Parses the whole stream as a TOML 1.0.0 document with every later feature

@@ -14,7 +14,7 @@
 namespace norvane::abap::config {
 
 // `value`, read for `key` (empty when not known), is not of type `expected`:
-// toml::type_error.
+// toml::type_error, with a location that holds nothing of the file.
 [[noreturn]] void throwTypeError(const toml::value& value, std::string_view key,
                                  toml::value_t expected);
 
