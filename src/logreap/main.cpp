@@ -5,10 +5,8 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <system_error>
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
@@ -21,7 +19,8 @@
 #include "LogPaths.hpp"
 #include "Logger.hpp"
 #include "RunTimer.hpp"
-#include "config/ConfigLoader.hpp"
+#include "config/ConfigFile.hpp"
+#include "config/config.hpp"
 #include "detail/DisplayText.hpp"
 #include "detail/FileTree.hpp"
 #include "purge.hpp"
@@ -38,20 +37,6 @@ constexpr std::int32_t kDefaultRetentionDays = 14;
 // the period in seconds to fit 32 bits unsigned (49,710 days); a longer one is
 // reported by the logger's error handler and the purge still runs.
 using RetentionDays = std::chrono::duration<std::int32_t, std::chrono::days::period>;
-
-toml::value parseConfigFile(const fs::path& path) {
-    std::ifstream stream(path, std::ios::binary);
-    // A directory opens as a stream here but cannot be read as one; treat it as
-    // the unopenable file it is on Windows instead of failing later obscurely.
-    std::error_code ignored;
-    if (!stream.good() || fs::is_directory(path, ignored)) {
-        throw toml::file_io_error("toml::parse: error opening file", path.string());
-    }
-    stream.exceptions(std::ifstream::failbit | std::ifstream::badbit);
-    auto document = config::parseConfigDocument(stream, path.string());
-    stream.close();
-    return document;
-}
 
 void printUsage() {
     std::cout << "usage: logreap [-h] [--config PATH]\n";
@@ -76,9 +61,7 @@ int run(int argc, char** argv, po::options_description& options) {
         }
         po::notify(variables);
 
-        const fs::path configPath = configFilePath(variables);
-        const toml::value document = parseConfigFile(configPath);
-        config::initG_Config(document);
+        config::loadG_Config(configFilePath(variables));
 
         const auto logger = createLogger(config::getG_Config());
         const fs::path userLogs = publicLogsPath(config::getG_Config().settings.userdata);

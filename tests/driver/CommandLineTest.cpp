@@ -2,6 +2,7 @@
 
 #include <regex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -126,8 +127,14 @@ TEST_F(CommandLine, DefaultConfigIsFoundFromTheWorkingDirectory) {
     const auto elsewhere = runLogreap({}, inDirectory(tree.root()));
     EXPECT_EQ(elsewhere.status, 2);
     EXPECT_THAT(elsewhere.out, FullyMatches(kTotalTime));
+#ifdef _WIN32
+    const std::string reason = std::system_category().message(3);  // ERROR_PATH_NOT_FOUND
+#else
+    const std::string reason = "No such file or directory";
+#endif
     EXPECT_EQ(elsewhere.err,
-              "logreap: error: toml::parse: error opening file \"../config/config.toml\"\n");
+              "logreap: error: toml::parse: error opening file \"../config/config.toml\": " +
+                  reason + "\n");
 }
 
 }  // namespace

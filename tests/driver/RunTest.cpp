@@ -182,13 +182,6 @@ INSTANTIATE_TEST_SUITE_P(Errors, RunBrokenConfig,
                                            BrokenConfig{std::nullopt, "key \"settings\" not found"},
                                            BrokenConfig{"", "key \"settings\" not found"}));
 
-TEST_F(Run, ConfigPathNamingADirectoryCannotBeOpened) {
-    const auto result = runLogreap({"-c", tree.root().string()}, inDirectory(tree / "work"));
-    EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(result.err,
-              "logreap: error: toml::parse: error opening file \"" + tree.root().string() + "\"\n");
-}
-
 // Root ignores permissions: these run the binary as an unprivileged user on a
 // tree that user owns.
 class RunUnprivileged : public Run {

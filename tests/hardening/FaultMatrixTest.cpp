@@ -57,7 +57,8 @@ std::string cannotOpenLogFile(const RunFixture& f) {
 }
 
 std::string cannotOpenConfig(const fs::path& config) {
-    return "logreap: error: toml::parse: error opening file \"" + config.string() + "\"\n";
+    return "logreap: error: toml::parse: error opening file \"" + config.string() +
+           "\": Permission denied\n";
 }
 
 class FaultMatrix : public RunFixture, public ::testing::TestWithParam<FaultCase> {

@@ -1,7 +1,7 @@
 #pragma once
 
 // Loading the configuration record from a parsed TOML document (see
-// config/TomlDocument.hpp for parsing the file).
+// config/TomlDocument.hpp for parsing, config/ConfigFile.hpp for the whole file).
 
 #include "config/TomlDocument.hpp"
 #include "config/config.hpp"
@@ -9,8 +9,9 @@
 namespace norvane::abap::config {
 
 // Readers of one table each (for "rfc", "pipeline" and "typequeries" of one
-// array element). Each throws the TOML library's error for the first missing or
-// ill-typed key in its reading order.
+// array element). Each throws, for the first missing or ill-typed key in its
+// reading order, std::out_of_range or toml::type_error with a text that quotes
+// no value (config/detail/ErrorText.hpp).
 SettingsConfig parseSettings(const toml::value& table);
 LoggingConfig parseLogging(const toml::value& table);
 FootprintsConfig parseFootprints(const toml::value& table);
@@ -27,7 +28,7 @@ NorvaneConfig parseNorvane(const toml::value& table);
 ProxyConfig parseProxy(const toml::value& table);
 
 // Builds a complete record from the document's root table; the first missing or
-// ill-typed table or key ends the load with the TOML library's error.
+// ill-typed table or key ends the load with its error.
 G_Config parseG_Config(const toml::value& root);
 
 // Moves a loaded record into the process-wide instance.

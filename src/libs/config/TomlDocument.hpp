@@ -30,9 +30,10 @@
 
 #include <toml.hpp>
 
-// Written against exactly this release's skipping functions: on an upgrade,
-// compare them with the new release's, adapt or drop the corrections, and then
-// move the version here.
+// Written against exactly this release's skipping functions and error texts: on
+// an upgrade, compare them with the new release's, adapt or drop the
+// corrections, check that its error titles and messages still quote nothing of
+// the file but what ErrorText.cpp masks, and then move the version here.
 #if TOML11_VERSION_MAJOR != 4 || TOML11_VERSION_MINOR != 4 || TOML11_VERSION_PATCH != 0
 #error "toml11 4.4.0 expected: re-check the error-recovery corrections in TomlDocument.hpp"
 #endif
@@ -167,11 +168,22 @@ inline void skip_inline_table_like<type_config>(location& loc, const context<typ
 
 namespace norvane::abap::config {
 
+// The library's syntax error with a text that quotes nothing of the file: each
+// error on a line of its own, with the file, line and column, what was wrong
+// there and no excerpt (see ErrorText.cpp). Its list of errors is left empty,
+// as their locations hold the file's lines.
+toml::syntax_error withoutExcerpts(const toml::syntax_error& error);
+
 // Parses the whole stream as a TOML 1.0.0 document with every later feature
 // and extension switched off, naming it `name` in error messages. Raises the
-// stream's errors as the caller switched them on, and toml::syntax_error.
+// stream's errors as the caller switched them on, and toml::syntax_error
+// (withoutExcerpts).
 inline toml::value parseConfigDocument(std::istream& stream, std::string name) {
-    return toml::parse(stream, std::move(name), toml::spec::v(1, 0, 0));
+    try {
+        return toml::parse(stream, std::move(name), toml::spec::v(1, 0, 0));
+    } catch (const toml::syntax_error& error) {
+        throw withoutExcerpts(error);
+    }
 }
 
 }  // namespace norvane::abap::config
