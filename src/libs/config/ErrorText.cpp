@@ -56,7 +56,10 @@ std::string describe(const toml::error_info& error) {
         const std::string what = text.empty()
                                      ? joined(withoutFunction(error.title()), masked(message))
                                      : masked(message);
-        text += (text.empty() ? "" : "; ") + joined(place(location, previousFile), what);
+        if (!text.empty()) {
+            text += "; ";
+        }
+        text += joined(place(location, previousFile), what);
         previousFile = location.file_name();
     }
     return text.empty() ? withoutFunction(error.title()) : text;
@@ -67,7 +70,10 @@ std::string describe(const toml::error_info& error) {
 toml::syntax_error withoutExcerpts(const toml::syntax_error& error) {
     std::string text;
     for (const auto& each : error.errors()) {
-        text += (text.empty() ? "" : "\n") + describe(each);
+        if (!text.empty()) {
+            text += '\n';
+        }
+        text += describe(each);
     }
     return toml::syntax_error(text, {});
 }
