@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Purge benchmark: logreap against its peers, side by side on identical trees.
 
-For each size the script generates one tree (gen_tree.py) and purges a fresh
-copy of it (cp -a keeps the times) with each peer, retention 14 days:
+For each size one tree is generated (gen_tree.py); every peer purges a fresh
+copy of it (cp -a keeps the times), retention 14 days:
 
     find2             find DIR -mindepth 1 -type f -mmin +20160 -delete, then
                       find DIR -mindepth 1 -type d -empty -delete
@@ -14,16 +14,14 @@ copy of it (cp -a keeps the times) with each peer, retention 14 days:
     logreap-debug     logreap at level debug: every message to the log file
 
 Each round runs every peer once, the order rotated by one peer per round.
-After every run the tree is checked against gen_tree.py's prediction; a wrong
-tree or a failing command stops the script with status 1. systemd-tmpfiles
-keeps directories whose own time is recent, so only its files are checked.
-
-It prints, per size and peer, the median wall time of the whole process, its
-ratio to find2, the spread (min..max) and the peak memory (GNU time), then the
-verdict on each target (a missed target does not change the exit status).
---json keeps every figure with the machine and the date, and draws the chart
-beside it (matplotlib, from Debian's python3-matplotlib: bench/setup.sh).
-Run it with Debian's /usr/bin/python3, which sees that package.
+After every run the tree is checked against gen_tree.py's prediction (only the
+files after systemd-tmpfiles, which keeps directories whose own time is recent);
+a wrong tree or a failing command stops the script with status 1. It prints per
+size and peer the median wall time of the whole process, its ratio to find2, the
+spread and the peak memory (GNU time), then the verdict on each target (a missed
+target does not change the exit status). --json keeps every figure, the machine
+and the date, and draws the chart beside it with Debian's python3-matplotlib
+(bench/setup.sh installs it for /usr/bin/python3, so run the script with that).
 """
 
 import argparse
@@ -156,7 +154,9 @@ def prepare(args, peer, template, base):
     install, userdata = os.path.join(base, "install"), os.path.join(base, "userdata")
     tree = os.path.join(install, "logs")
     os.makedirs(install)
-    subprocess.run(["cp", "-a", template.root, tree], check=True)
+    copy = subprocess.run(["cp", "-a", template.root, tree], capture_output=True, text=True)
+    if copy.returncode != 0:
+        fail(f"cp -a could not copy the tree: {copy.stderr.strip()}")
     old = ["-type", "f", "-mmin", f"+{RETENTION_DAYS * 24 * 60}"]
     files = [args.find, tree, "-mindepth", "1"] + old
     dirs = [args.find, tree, "-mindepth", "1", "-type", "d", "-empty"]
@@ -258,8 +258,9 @@ def targets(results):
         enough = entry["rounds"] >= TARGET_ROUNDS[entry["size"]]
         info = figures["logreap-info"]["median_wall"]
 
-        def verdict(text, met):
-            verdicts.append({"text": f"{at}: {text}", "met": met, "conclusive": enough})
+        def verdict(text, met, measured=True):
+            verdicts.append({"text": f"{at}: {text}", "met": met,
+                             "conclusive": enough and measured})
 
         for other, factor in (("find1", 1), ("systemd-tmpfiles", 1), (UNIT, RATIO_LIMIT)):
             if other in figures:
@@ -268,9 +269,11 @@ def targets(results):
                 verdict(f"logreap-info {info:.3f} s <= {scaled}{other} {bound:.3f} s "
                         f"({info / bound:.2f} x)", info <= factor * bound)
         peak = figures["logreap-info"]["peak_rss_kb"]
-        if entry["size"] == RSS_SIZE and peak is not None:
-            verdict(f"logreap-info peak {peak / 1024:.1f} MB <= {RSS_LIMIT_MB} MB",
-                    peak / 1024 <= RSS_LIMIT_MB)
+        if entry["size"] == RSS_SIZE:  # the peak as printed, to 0.1 MB, as the limit is
+            peak_mb = None if peak is None else round(peak / 1024, 1)
+            verdict(f"logreap-info peak {peak_mb} MB <= {RSS_LIMIT_MB} MB" if peak_mb else
+                    "logreap-info peak not measured (no GNU time)",
+                    peak_mb is not None and peak_mb <= RSS_LIMIT_MB, peak_mb is not None)
     return verdicts
 
 
@@ -288,7 +291,7 @@ def print_report(report):
     if not report["targets"]:
         print("  none measured (they are set at 100,000 and 1,000,000 files on tmpfs)")
     for target in report["targets"]:
-        rounds = "" if target["conclusive"] else " (too few rounds to count)"
+        rounds = "" if target["conclusive"] else " (not conclusive: too few rounds or no figure)"
         print(f"  {'met   ' if target['met'] else 'MISSED'} {target['text']}{rounds}")
 
 
@@ -440,10 +443,8 @@ def check_tools(args, peers):
     if "GNU findutils" not in versions["find"]:
         fail(f"{args.find} is not GNU find")
     if "systemd-tmpfiles" in peers:
-        version = first_line([args.systemd_tmpfiles, "--version"])
-        if not version:
-            fail(f"{args.systemd_tmpfiles} not found; leave it out with --tools")
-        versions["systemd-tmpfiles"] = f"{args.systemd_tmpfiles} ({version})"
+        versions["systemd-tmpfiles"] = f"{args.systemd_tmpfiles} " \
+            f"({first_line([args.systemd_tmpfiles, '--version']) or fail('no systemd-tmpfiles; leave it out with --tools')})"
     if any(peer.startswith("logreap") for peer in peers):
         if not os.access(args.logreap, os.X_OK):
             fail(f"{args.logreap} not found; build it with 'cmake --preset bench && "
@@ -479,6 +480,8 @@ def main():
     if not args.strace:
         plan.append(("disk", args.disk_folder, sizes(args.disk_sizes, "--disk-sizes")))
     versions = check_tools(args, peers)
+    if args.json and not os.access(os.path.dirname(os.path.abspath(args.json)), os.W_OK):
+        fail(f"cannot write {args.json}")
     report = {"date_utc": datetime.datetime.now(datetime.timezone.utc)
               .strftime("%Y-%m-%d %H:%M UTC"), "machine": machine(), "tools": versions,
               "retention_days": RETENTION_DAYS, "folders": {},
@@ -503,7 +506,7 @@ def main():
             continue
         os.makedirs(folder, exist_ok=True)
         work = tempfile.mkdtemp(prefix="logreap-bench-", dir=folder)
-        try:
+        try:  # the script's own errors stop it cleanly, the folder removed
             if args.strace:
                 report["strace"] = strace_mode(args, peers, work, counts[0])
                 break
@@ -511,6 +514,8 @@ def main():
                 report["results"].append(bench_size(args, peers, work, kind, files))
                 if args.json:  # a run stopped later keeps what it measured
                     save(report, args.json)
+        except OSError as error:
+            fail(f"{error}")
         finally:
             shutil.rmtree(work, ignore_errors=True)
 
