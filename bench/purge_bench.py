@@ -89,12 +89,12 @@ def timed(argv, base, name, time_tool, stdout_path=None):
             open(err_path, "wb") as err:
         start = time.perf_counter()
         process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        _, status, usage = os.wait4(process.pid, 0)
+        _, status, usage = os.wait4(process.pid, 0)  # the child's own usage
         wall = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
+    process.returncode = os.waitstatus_to_exitcode(status)  # reaped here, not by Popen
+    if process.returncode != 0:
         with open(err_path, errors="replace") as err:
-            fail(f"{argv[0]} failed with status {os.waitstatus_to_exitcode(status)}: "
-                 f"{err.read().strip()}")
+            fail(f"{argv[0]} failed with status {process.returncode}: {err.read().strip()}")
     rss = None
     if time_tool:
         with open(rss_path) as handle:
