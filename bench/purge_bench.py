@@ -405,12 +405,15 @@ def main():
     chart = args.chart
     if chart is None and (args.json or args.chart_from):
         chart = os.path.splitext(args.json or args.chart_from)[0] + ".svg"
+    if chart and not chart.endswith((".svg", ".png")):
+        fail(f"the chart is an .svg or a .png file, not {chart}")
     if args.chart_from:
         with open(args.chart_from) as handle:
             return 0 if draw_chart(json.load(handle), chart or fail("no --chart to draw")) else 1
     tools = check_tools(args)
-    if args.json and not os.access(os.path.dirname(os.path.abspath(args.json)), os.W_OK):
-        fail(f"cannot write {args.json}")
+    for path in filter(None, (args.json, chart)):  # found out now, not after the run
+        if not os.access(os.path.dirname(os.path.abspath(path)), os.W_OK):
+            fail(f"cannot write {path}")
     plan = [["tmpfs", args.folder, args.sizes], ["disk", args.disk_folder, args.disk_sizes]]
     plan = [step for step in plan if step[2]]
     now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
