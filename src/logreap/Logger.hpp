@@ -6,7 +6,7 @@
 
 #include <spdlog/logger.h>
 
-#include "config/config.hpp"
+#include "config/Config.hpp"
 
 namespace norvane::abap {
 
