@@ -4,7 +4,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
@@ -35,21 +34,11 @@ spdlog::file_event_handlers withLargerBuffer() {
     return handlers;
 }
 
-// The daily sink of each logger made here, for currentLogFile. Held weakly, so
-// that neither the logger nor its file is kept beyond its last other owner.
-struct MadeLogger {
-    std::weak_ptr<spdlog::logger> logger;
-    std::weak_ptr<DailySink> sink;
-};
+// The last logger made here and its daily sink, for currentLogFile. Held
+// weakly, so that neither outlives its other owners.
 std::mutex madeMutex;
-std::vector<MadeLogger> made;
-
-void remember(const std::shared_ptr<spdlog::logger>& logger,
-              const std::shared_ptr<DailySink>& sink) {
-    const std::lock_guard lock(madeMutex);
-    std::erase_if(made, [](const MadeLogger& each) { return each.logger.expired(); });
-    made.push_back({logger, sink});
-}
+std::weak_ptr<spdlog::logger> madeLogger;
+std::weak_ptr<DailySink> madeSink;
 
 // A level read from the configuration: its name as the logging library reads
 // names, or `otherwise` where the key is absent.
@@ -69,7 +58,11 @@ std::shared_ptr<spdlog::logger> createLogger(const config::G_Config& config) {
     auto daily = std::make_shared<DailySink>(fileName, 0, 0, false, 0, withLargerBuffer());
     auto logger = std::make_shared<spdlog::logger>(kLoggerName, daily);
     spdlog::initialize_logger(logger);
-    remember(logger, daily);
+    {
+        const std::lock_guard lock(madeMutex);
+        madeLogger = logger;
+        madeSink = daily;
+    }
     logger->set_level(spdlog::level::from_str(logging.level));
     logger->set_pattern(kFilePattern, spdlog::pattern_time_type::local);
     logger->flush_on(levelNamed(logging.flushlevel, spdlog::level::info));
@@ -89,12 +82,9 @@ std::shared_ptr<spdlog::logger> createLogger(const config::G_Config& config) {
 
 std::optional<std::filesystem::path> currentLogFile(const spdlog::logger& logger) {
     const std::lock_guard lock(madeMutex);
-    for (const auto& each : made) {
-        if (each.logger.lock().get() == &logger) {
-            if (const auto sink = each.sink.lock()) {
-                return std::filesystem::path(sink->filename());
-            }
-        }
+    const auto sink = madeSink.lock();
+    if (sink && madeLogger.lock().get() == &logger) {
+        return std::filesystem::path(sink->filename());
     }
     return std::nullopt;
 }

@@ -18,8 +18,8 @@ inline constexpr const char* kLoggerName = "logreap";
 // Registers it and makes it the default logger.
 std::shared_ptr<spdlog::logger> createLogger(const config::G_Config& config);
 
-// The file that `logger`'s daily sink is writing now, if `logger` was made by
-// createLogger and still has that sink.
+// The file that `logger`'s daily sink is writing now, if `logger` is the last
+// one createLogger made.
 std::optional<std::filesystem::path> currentLogFile(const spdlog::logger& logger);
 
 }  // namespace norvane::abap
