@@ -1,10 +1,7 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
-#include <vector>
 
-#include <boost/any.hpp>
 #include <boost/program_options.hpp>
 
 namespace norvane::abap {
@@ -17,14 +14,3 @@ void addOptions(boost::program_options::options_description& options);
 std::filesystem::path configFilePath(const boost::program_options::variables_map& variables);
 
 }  // namespace norvane::abap
-
-namespace boost {
-
-// Reading of a path option (found by argument-dependent lookup through
-// boost::any). A value that begins with a double quote is one quoted string, as
-// the library's stream conversion reads it; any other value is the path whole,
-// blanks included, so "C:\Program Files\..." works unquoted.
-void validate(boost::any& value, const std::vector<std::string>& tokens, std::filesystem::path*,
-              int);
-
-}  // namespace boost

@@ -12,9 +12,29 @@ namespace norvane::abap {
 #ifdef _WIN32
 
 namespace {
+
 // ReportEventW takes at most 31,839 characters in one insertion string.
 constexpr std::size_t kMaxEventText = 31839;
 constexpr std::wstring_view kCutMark = L"...";
+
+// An unregistered source is accepted: the event then goes to the Application
+// log with the text as its only insertion string.
+void reportEvent(int status, std::string_view text) noexcept {
+    try {
+        const std::wstring message = eventLogText(text);
+        const HANDLE source = ::RegisterEventSourceW(nullptr, L"logreap");
+        if (source == nullptr) {
+            return;
+        }
+        const wchar_t* strings[] = {message.c_str()};
+        ::ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, static_cast<DWORD>(status), nullptr, 1, 0,
+                       strings, nullptr);
+        ::DeregisterEventSource(source);
+    } catch (...) {
+        // Standard error has the text already.
+    }
+}
+
 }  // namespace
 
 std::wstring eventLogText(std::string_view text) {
@@ -38,35 +58,15 @@ std::wstring eventLogText(std::string_view text) {
     return wide;
 }
 
-void reportFailure(int status, std::string_view text) noexcept {
-    try {
-        const std::wstring message = eventLogText(text);
-        // An unregistered source is accepted: the event then goes to the
-        // Application log with the text as its only insertion string.
-        const HANDLE source = ::RegisterEventSourceW(nullptr, L"logreap");
-        if (source == nullptr) {
-            return;
-        }
-        const wchar_t* strings[] = {message.c_str()};
-        ::ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, static_cast<DWORD>(status), nullptr, 1, 0,
-                       strings, nullptr);
-        ::DeregisterEventSource(source);
-    } catch (...) {
-        // Standard error has the text already.
-    }
-}
-
-#else
-
-void reportFailure(int /*status*/, std::string_view /*text*/) noexcept {}
-
 #endif
 
 int failRun(int status, std::string_view text) noexcept {
     std::fflush(stdout);  // what the run printed first
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fputc('\n', stderr);
-    reportFailure(status, text);
+#ifdef _WIN32
+    reportEvent(status, text);
+#endif
     return status;
 }
 

@@ -2,32 +2,19 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 
-#include <fmt/format.h>
 #include <spdlog/sinks/daily_file_sink.h>
+#include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
-
-#ifdef _WIN32
-#include <spdlog/sinks/wincolor_sink.h>
-#else
-#include <spdlog/sinks/ansicolor_sink.h>
-#endif
 
 #include "LogPaths.hpp"
 
 namespace norvane::abap {
 namespace {
 
-// The sink of the daily log file; currentLogFile recognises it by this type.
 using DailySink = spdlog::sinks::daily_file_sink_mt;
-
-// The coloured console sink, guarded by the library's console mutex.
-#ifdef _WIN32
-using ConsoleSink = spdlog::sinks::wincolor_stdout_sink_mt;
-#else
-using ConsoleSink = spdlog::sinks::ansicolor_stdout_sink_mt;
-#endif
 
 constexpr const char* kFilePattern = "[%Y-%m-%d %T.%e%z] [%l] [thread %t] [%@] %v";
 constexpr const char* kConsolePattern = "%^[%Y-%m-%d %T.%e%z] [%l]%$ %v";
@@ -47,15 +34,17 @@ spdlog::file_event_handlers withLargerBuffer() {
     return handlers;
 }
 
-std::string levelNameOf(spdlog::level::level_enum level) {
-    return fmt::format("{}", spdlog::level::to_string_view(level));
-}
+// The last logger made here and its daily sink, for currentLogFile. Held
+// weakly, so that neither outlives its other owners.
+std::mutex madeMutex;
+std::weak_ptr<spdlog::logger> madeLogger;
+std::weak_ptr<DailySink> madeSink;
 
-void addConsoleSink(spdlog::logger& logger, const std::string& levelName) {
-    auto console = std::make_shared<ConsoleSink>(spdlog::color_mode::automatic);
-    console->set_level(spdlog::level::from_str(levelName));
-    console->set_pattern(kConsolePattern);
-    logger.sinks().push_back(std::move(console));
+// A level read from the configuration: its name as the logging library reads
+// names, or `otherwise` where the key is absent.
+spdlog::level::level_enum levelNamed(const std::optional<std::string>& name,
+                                     spdlog::level::level_enum otherwise) {
+    return name ? spdlog::level::from_str(*name) : otherwise;
 }
 
 }  // namespace
@@ -65,26 +54,37 @@ std::shared_ptr<spdlog::logger> createLogger(const config::G_Config& config) {
     const std::string fileName =
         (publicLogsPath(config.settings.userdata) / "logreap.log").string();
 
-    auto logger =
-        spdlog::create<DailySink>(kLoggerName, fileName, 0, 0, false, 0, withLargerBuffer());
+    // What the library's daily-file factory does, keeping the sink for currentLogFile.
+    auto daily = std::make_shared<DailySink>(fileName, 0, 0, false, 0, withLargerBuffer());
+    auto logger = std::make_shared<spdlog::logger>(kLoggerName, daily);
+    spdlog::initialize_logger(logger);
+    {
+        const std::lock_guard lock(madeMutex);
+        madeLogger = logger;
+        madeSink = daily;
+    }
     logger->set_level(spdlog::level::from_str(logging.level));
     logger->set_pattern(kFilePattern, spdlog::pattern_time_type::local);
-    logger->flush_on(spdlog::level::from_str(logging.flushlevel.value_or("info")));
+    logger->flush_on(levelNamed(logging.flushlevel, spdlog::level::info));
 
-    const std::string consoleLevel =
-        logging.consolelevel.value_or(levelNameOf(spdlog::level::info));
-    if (consoleLevel != levelNameOf(spdlog::level::off)) {
-        addConsoleSink(*logger, consoleLevel);
+    // Only the exact text "off" leaves the console out; "OFF" is a console that
+    // passes nothing, as the library reads that name.
+    if (logging.consolelevel != spdlog::level::to_string_view(spdlog::level::off)) {
+        auto console =
+            std::make_shared<spdlog::sinks::stdout_color_sink_mt>(spdlog::color_mode::automatic);
+        console->set_level(levelNamed(logging.consolelevel, spdlog::level::info));
+        console->set_pattern(kConsolePattern);
+        logger->sinks().push_back(std::move(console));
     }
     spdlog::set_default_logger(logger);
     return logger;
 }
 
 std::optional<std::filesystem::path> currentLogFile(const spdlog::logger& logger) {
-    for (const auto& sink : logger.sinks()) {
-        if (const auto daily = std::dynamic_pointer_cast<DailySink>(sink)) {
-            return std::filesystem::path(daily->filename());
-        }
+    const std::lock_guard lock(madeMutex);
+    const auto sink = madeSink.lock();
+    if (sink && madeLogger.lock().get() == &logger) {
+        return std::filesystem::path(sink->filename());
     }
     return std::nullopt;
 }

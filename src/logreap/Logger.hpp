@@ -6,7 +6,7 @@
 
 #include <spdlog/logger.h>
 
-#include "config/config.hpp"
+#include "config/Config.hpp"
 
 namespace norvane::abap {
 
@@ -18,7 +18,8 @@ inline constexpr const char* kLoggerName = "logreap";
 // Registers it and makes it the default logger.
 std::shared_ptr<spdlog::logger> createLogger(const config::G_Config& config);
 
-// The file that `logger`'s daily sink is writing now, if it has such a sink.
+// The file that `logger`'s daily sink is writing now, if `logger` is the last
+// one createLogger made.
 std::optional<std::filesystem::path> currentLogFile(const spdlog::logger& logger);
 
 }  // namespace norvane::abap

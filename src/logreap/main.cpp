@@ -6,7 +6,6 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
-#include <memory>
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
@@ -19,8 +18,8 @@
 #include "LogPaths.hpp"
 #include "Logger.hpp"
 #include "RunTimer.hpp"
+#include "config/Config.hpp"
 #include "config/ConfigFile.hpp"
-#include "config/config.hpp"
 #include "detail/DisplayText.hpp"
 #include "detail/FileTree.hpp"
 #include "purge.hpp"

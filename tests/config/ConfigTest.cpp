@@ -154,7 +154,7 @@ TEST(ConfigGlobal, InitialisesOnceAndOnlyAfterASuccessfulLoad) {
         EXPECT_STREQ(error.what(), "G_Config not initialized");
         EXPECT_NE(std::string(error.location().function_name()).find("getG_Config"),
                   std::string::npos);
-        EXPECT_NE(std::string(error.location().file_name()).find("libs/config/config"),
+        EXPECT_NE(std::string(error.location().file_name()).find("libs/config/Config"),
                   std::string::npos);
     }
 

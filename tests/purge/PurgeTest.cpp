@@ -12,7 +12,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
@@ -217,9 +216,12 @@ TEST_F(Purge, DirectoryGivenAsALinkIsPurgedThroughIt) {
 
 TEST_F(Purge, LeavesTheFileItsOwnLoggerIsWriting) {
     spdlog::drop_all();
-    auto logger = spdlog::daily_logger_mt("logreap", (logs / "logreap.log").string(), 0, 0);
-    logger->set_level(spdlog::level::debug);
-    logger->flush_on(spdlog::level::debug);
+    norvane::abap::config::G_Config config;
+    config.settings.userdata = logs;  // the log file in logs/public/Logs
+    config.logging.level = "debug";
+    config.logging.flushlevel = "debug";
+    config.logging.consolelevel = "off";
+    const auto logger = norvane::abap::createLogger(config);
     const fs::path ownFile = norvane::abap::currentLogFile(*logger).value();
     tree.file("logs/other.log", kOld);
 

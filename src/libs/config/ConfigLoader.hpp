@@ -3,8 +3,8 @@
 // Loading the configuration record from a parsed TOML document (see
 // config/TomlDocument.hpp for parsing, config/ConfigFile.hpp for the whole file).
 
+#include "config/Config.hpp"
 #include "config/TomlDocument.hpp"
-#include "config/config.hpp"
 
 namespace norvane::abap::config {
 

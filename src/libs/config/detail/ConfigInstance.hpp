@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "config/config.hpp"
+#include "config/Config.hpp"
 
 namespace norvane::abap::config {
 

@@ -171,25 +171,17 @@ G_Config parseG_Config(const toml::value& root) {
 }
 
 G_Config& setG_Config(G_Config&& loaded) {
-    G_ConfigInstance.settings = std::move(loaded.settings);
-    G_ConfigInstance.logging = std::move(loaded.logging);
-    G_ConfigInstance.footprints = std::move(loaded.footprints);
-    G_ConfigInstance.rfcdata = std::move(loaded.rfcdata);
-    G_ConfigInstance.rfc = std::move(loaded.rfc);
-    G_ConfigInstance.pipeline = std::move(loaded.pipeline);
-    G_ConfigInstance.norvane = std::move(loaded.norvane);
-    G_ConfigInstance.proxy = std::move(loaded.proxy);
+    G_ConfigInstance = std::move(loaded);  // member by member, in declaration order
     return G_ConfigInstance;
 }
 
 void initG_Config(const toml::value& root) {
     // A throwing initialiser leaves the guard unset, so a failed load can be retried.
-    static const bool initialized = [&root] {
+    [[maybe_unused]] static const bool initialized = [&root] {
         setG_Config(parseG_Config(root));
         G_ConfigInitialized.store(true);
         return true;
     }();
-    (void)initialized;
 }
 
 const G_Config& getG_Config() {
