@@ -19,7 +19,7 @@
 #include "Logger.hpp"
 #include "detail/DirectoryChain.hpp"
 #include "detail/DisplayText.hpp"
-#include "purge.hpp"
+#include "Purge.hpp"
 #include "support/TempTree.hpp"
 
 namespace fs = std::filesystem;
