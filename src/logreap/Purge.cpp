@@ -104,7 +104,8 @@ struct CollectedDirectory {
 class Walk {
   public:
     Walk(const fs::path& directory, Clock::time_point cutoff, spdlog::logger& logger)
-        : cutoff_(cutoff),
+        : directory_(directory),
+          cutoff_(cutoff),
           logger_(logger),
           logging_(logger.should_log(spdlog::level::debug)),
           ownLog_(ownLogFile(logger)),
@@ -113,7 +114,7 @@ class Walk {
     // The directories beneath `root`. A status that could not be read (other
     // than of an entry gone) is raised once the walk is over, the first one
     // met: every old file is gone by then, no directory is removed.
-    std::vector<CollectedDirectory> run(const fs::path& directory, Directory& root) {
+    std::vector<CollectedDirectory> run(Directory& root) {
         DirectoryChain chain(root);
         for (;;) {
             const auto listed = chain.next();
@@ -136,7 +137,7 @@ class Walk {
             }  // else the listed directory is gone: the rest of its listing with it
         }
         if (statusFailure_) {
-            throw fs::filesystem_error("status", directory / statusFailure_->first,
+            throw fs::filesystem_error("status", directory_ / statusFailure_->first,
                                        statusFailure_->second);
         }
         return std::move(directories_);
@@ -200,6 +201,7 @@ class Walk {
         }
     }
 
+    const fs::path& directory_;
     const Clock::time_point cutoff_;
     spdlog::logger& logger_;
     const bool logging_;
@@ -344,7 +346,7 @@ void deleteLogFiles(const fs::path& directory, Clock::time_point cutoff) {
         throw fs::filesystem_error("recursive directory iterator cannot open directory", directory,
                                    root.error);
     }
-    const auto directories = Walk(directory, cutoff, *logger).run(directory, root.value);
+    const auto directories = Walk(directory, cutoff, *logger).run(root.value);
     removeEmptyDirectories(directory, root.value, directories, *logger);
 }
 
