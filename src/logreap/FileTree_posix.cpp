@@ -32,6 +32,12 @@ bool isGone(int error) {
     return error == ENOENT || error == ENOTDIR;
 }
 
+// What a failed call gives: `gone` where nothing is there, else errno's error.
+template <class T>
+Result<T> goneOrError(T gone) {
+    return isGone(errno) ? Result<T>{std::move(gone), {}} : Result<T>{{}, lastError()};
+}
+
 // A descriptor, closed when its owner goes.
 class UniqueFd {
   public:
@@ -122,10 +128,7 @@ Result<Status> statusResult(int outcome, const struct stat& info) {
     if (outcome == 0) {
         return {{kindOfMode(info.st_mode), toSystemClock(info.st_mtim), identityFrom(info)}, {}};
     }
-    if (isGone(errno)) {
-        return {};
-    }
-    return {{}, lastError()};
+    return goneOrError(Status{});
 }
 
 Kind listedKind(int directoryFd, const dirent64& entry) {
@@ -200,13 +203,13 @@ Result<Directory::Child> Directory::openChild(NativeName name) const {
         return {{Kind::link, {}}, {}};
     }
     if (errno != ENOTDIR) {
-        return isGone(errno) ? Result<Child>{{Kind::gone, {}}, {}} : Result<Child>{{}, lastError()};
+        return goneOrError(Child{Kind::gone, {}});
     }
     // No directory by now. Linux tells a link so too: the name's own status
     // tells which.
     struct stat info;
     if (::fstatat(handle().fd.get(), CName(name).get(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return isGone(errno) ? Result<Child>{{Kind::gone, {}}, {}} : Result<Child>{{}, lastError()};
+        return goneOrError(Child{Kind::gone, {}});
     }
     return {{S_ISLNK(info.st_mode) ? Kind::link : Kind::regular, {}}, {}};
 }
@@ -269,10 +272,7 @@ Result<Kind> Directory::removeFile(NativeName name, const OldFile&) const {
     if (::unlinkat(handle().fd.get(), CName(name).get(), 0) == 0) {
         return {Kind::regular, {}};
     }
-    if (isGone(errno)) {
-        return {Kind::gone, {}};
-    }
-    return {{}, lastError()};
+    return goneOrError(Kind::gone);
 }
 
 Result<Kind> Directory::removeDirectory(NativeName name) const {
@@ -282,18 +282,18 @@ Result<Kind> Directory::removeDirectory(NativeName name) const {
         return {Kind::directory, {}};
     }
     if (errno != ENOTDIR) {
-        return isGone(errno) ? Result<Kind>{Kind::gone, {}} : Result<Kind>{{}, lastError()};
+        return goneOrError(Kind::gone);
     }
     // No directory: a link to one is removed as a link; anything else stays.
     struct stat info;
     if (::fstatat(fd, cname.get(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return isGone(errno) ? Result<Kind>{Kind::gone, {}} : Result<Kind>{{}, lastError()};
+        return goneOrError(Kind::gone);
     }
     if (!S_ISLNK(info.st_mode)) {
         return {{}, std::make_error_code(std::errc::not_a_directory)};
     }
     if (::unlinkat(fd, cname.get(), 0) != 0) {
-        return isGone(errno) ? Result<Kind>{Kind::gone, {}} : Result<Kind>{{}, lastError()};
+        return goneOrError(Kind::gone);
     }
     return {Kind::link, {}};
 }
