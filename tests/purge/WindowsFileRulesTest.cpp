@@ -20,7 +20,7 @@ struct ListingCase {
     const char* name;
     std::uint32_t attributes;
     std::uint32_t tag;
-    Listed expected;
+    Kind expected;
 };
 
 class ListingKind : public ::testing::TestWithParam<ListingCase> {};
@@ -35,14 +35,14 @@ constexpr std::uint32_t kReparse = kAttributeReparsePoint;
 INSTANTIATE_TEST_SUITE_P(
     Tags, ListingKind,
     ::testing::Values(
-        ListingCase{"Directory", kDir, 0, Listed::directory},
-        ListingCase{"File", 0x20, 0, Listed::other},
-        ListingCase{"SymbolicLinkToDirectory", kDir | kReparse, 0xA000000C, Listed::link},
-        ListingCase{"Junction", kDir | kReparse, 0xA0000003, Listed::link},
-        ListingCase{"TagNotReported", kDir | kReparse, 0, Listed::link},
-        ListingCase{"FileSymbolicLink", kReparse, 0xA000000C, Listed::link},
-        ListingCase{"CloudPlaceholderFolder", kDir | kReparse, 0x9000001A, Listed::directory},
-        ListingCase{"DeduplicatedFile", kReparse, 0x80000013, Listed::other}),
+        ListingCase{"Directory", kDir, 0, Kind::directory},
+        ListingCase{"File", 0x20, 0, Kind::unknown},
+        ListingCase{"SymbolicLinkToDirectory", kDir | kReparse, 0xA000000C, Kind::link},
+        ListingCase{"Junction", kDir | kReparse, 0xA0000003, Kind::link},
+        ListingCase{"TagNotReported", kDir | kReparse, 0, Kind::link},
+        ListingCase{"FileSymbolicLink", kReparse, 0xA000000C, Kind::link},
+        ListingCase{"CloudPlaceholderFolder", kDir | kReparse, 0x9000001A, Kind::directory},
+        ListingCase{"DeduplicatedFile", kReparse, 0x80000013, Kind::unknown}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FileTime, ConvertsExactlyAtTheCutoff) {

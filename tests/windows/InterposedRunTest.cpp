@@ -19,7 +19,7 @@
 
 #include "Interposer.hpp"
 #include "Logger.hpp"
-#include "purge.hpp"
+#include "Purge.hpp"
 #include "support/TempTree.hpp"
 
 namespace fs = std::filesystem;

@@ -223,11 +223,11 @@ constexpr bool isNameSurrogate(std::uint32_t attributes, std::uint32_t tag) {
 }
 
 // How a listing's attributes and reparse tag classify an entry for the walk.
-constexpr Listed listedKind(std::uint32_t attributes, std::uint32_t tag) {
+constexpr Kind listedKind(std::uint32_t attributes, std::uint32_t tag) {
     if (isNameSurrogate(attributes, tag)) {
-        return Listed::link;
+        return Kind::link;
     }
-    return (attributes & kAttributeDirectory) != 0 ? Listed::directory : Listed::other;
+    return (attributes & kAttributeDirectory) != 0 ? Kind::directory : Kind::unknown;
 }
 
 // A FILETIME (100-nanosecond ticks since 1601-01-01 UTC) on the system clock,
