@@ -11,8 +11,8 @@
 //   status queries follow links, as the purge reads a link's age from its
 //   target.
 // - An entry that is gone when it is listed, queried, opened or removed (on
-//   Windows also one whose deletion is pending) is reported as gone, not as an
-//   error; every other failure is returned as the platform's error.
+//   Windows also one whose deletion is pending) is reported as Kind::gone, not
+//   as an error; every other failure is returned as the platform's error.
 // - Between the query that finds a file old and its removal the name is looked
 //   up again. On Windows the removal reads age and identity once more on the
 //   handle that removes, so a file renamed onto the name in between is kept.
@@ -25,10 +25,10 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <system_error>
-#include <utility>
 
 namespace norvane::abap::filetree {
 
@@ -37,28 +37,38 @@ using NativeChar = std::filesystem::path::value_type;
 using NativeName = std::basic_string_view<NativeChar>;
 using NativeString = std::filesystem::path::string_type;
 
-// What a call returns: its value, or the error that kept it from one.
+// What stands under a name, as far as the call that met it can tell.
+enum class Kind {
+    gone,       // nothing by now, or (to a status query) a link that leads nowhere
+    directory,  // a real directory
+    link,       // a symbolic link, junction or other name surrogate: never entered
+    regular,    // a regular file
+    special,    // a pipe, socket or device
+    unknown,    // a listing that does not tell (a file on Windows)
+};
+
+// What a call gives: its value, or the error that kept it from one.
 template <class T>
 struct [[nodiscard]] Result {
     T value{};
     std::error_code error;
 };
 
-// How the directory listing shows an entry.
-enum class Listed {
-    directory,  // a real directory: the walk descends into it
-    link,       // a symbolic link, junction or other name surrogate: never descended
-    regular,    // a regular file, where the listing tells them apart (POSIX)
-    special,    // a pipe, socket or device (POSIX)
-    other,      // a file, or an entry of a kind the listing does not tell
-};
+// Whether the listing's kind of an entry that is no link is what a status
+// query would read, once a query in that directory has been answered (POSIX:
+// only the search permission on the directory could fail such a query). On
+// Windows an entry's own security can refuse its query: the listing answers
+// for none.
+#ifdef _WIN32
+inline constexpr bool kListingAnswersForStatus = false;
+#else
+inline constexpr bool kListingAnswersForStatus = true;
+#endif
 
 struct ListedEntry {
     NativeName name;  // valid until the listing moves on
-    Listed kind = Listed::other;
+    Kind kind = Kind::unknown;
 };
-
-enum class Type { absent, regular, directory, other };
 
 // What tells two names of one file apart from two files: the volume and the
 // file's id on it, of 128 bits where the file system has such ids (ReFS). A
@@ -72,99 +82,85 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-// An entry's kind, last write and identity, read fresh, following links.
-// `absent`: the entry is gone, or a link leads nowhere.
+// An entry's kind (gone, regular, directory or special), last write and
+// identity, read fresh, following links.
 struct Status {
-    Type type = Type::absent;
+    Kind kind = Kind::gone;
     Clock::time_point lastWrite;
     FileIdentity identity;
 };
 
-// What stood under a subdirectory's name when it was opened.
-enum class Met {
-    directory,     // opened
-    notDirectory,  // a link or a file by now: not walked
-    gone,          // nothing by now
+// What a file found old must still be when it is removed, where the platform
+// can tell (see above).
+struct OldFile {
+    FileIdentity identity;
+    Clock::time_point writtenBefore;
 };
 
-struct Child;
-
 // An open directory, closed when the object goes. Every member but the
-// boolean test requires an open one: only a default-made or moved-from
-// Directory is empty.
+// boolean test requires an open one (asserted): only a default-made or
+// moved-from Directory is closed.
 class Directory {
   public:
-    Directory() = default;
-    ~Directory() { release(handle_); }
-    Directory(Directory&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    Directory& operator=(Directory&& other) noexcept {
-        if (this != &other) {
-            release(std::exchange(handle_, std::exchange(other.handle_, nullptr)));
-        }
-        return *this;
-    }
-    Directory(const Directory&) = delete;
-    Directory& operator=(const Directory&) = delete;
+    Directory() noexcept;
+    ~Directory();
+    Directory(Directory&&) noexcept;
+    Directory& operator=(Directory&&) noexcept;
 
     // Opens the directory at `path`, following links: a purge directory that
     // is itself a link is worked on through it.
-    static Result<Directory> open(const std::filesystem::path& path);
-
-    // Opens the subdirectory `name` without following a link.
-    Result<Child> openChild(NativeName name) const;
+    [[nodiscard]] static Result<Directory> open(const std::filesystem::path& path);
 
     explicit operator bool() const noexcept { return handle_ != nullptr; }
 
-    // The identity of this directory itself.
-    Result<FileIdentity> identity() const;
+    // Opens the subdirectory `name` without following a link. Kind::directory
+    // comes with the open directory; Kind::link or Kind::regular (a file by
+    // now) or Kind::gone with none.
+    struct Child;
+    [[nodiscard]] Result<Child> openChild(NativeName name) const;
 
-    // The directory that holds this one now, wherever that is; an error
+    // The identity of this directory itself.
+    [[nodiscard]] Result<FileIdentity> identity() const;
+
+    // The directory that holds this one now, wherever that is; a closed one
     // where the platform cannot open a parent through a handle.
-    Result<Directory> openParent() const;
+    [[nodiscard]] Result<Directory> openParent() const;
 
     // The next entry of the listing, without "." and ".."; none at its end.
-    Result<std::optional<ListedEntry>> next();
+    [[nodiscard]] Result<std::optional<ListedEntry>> next();
 
-    // The status of `name`, following links; one that is gone reads absent.
-    Result<Status> status(NativeName name) const;
-
-    // The type that status(entry.name) would read, with its error, where a
-    // status query could fail. On POSIX the listing answers for all but links
-    // once a first query in this directory has been answered: only the search
-    // permission on the directory could fail a query of an entry that is no
-    // link. Elsewhere it is the status query's type.
-    Result<Type> typeOf(const ListedEntry& entry) const;
+    // The status of `name`, following links; one that is gone reads Kind::gone.
+    [[nodiscard]] Result<Status> status(NativeName name) const;
 
     // Removes the file or link `name` itself, never a link's target, provided
-    // it is still the file that `checked` described and was last written
-    // before `cutoff` (where the platform can tell; see above). One that is
-    // gone counts as removed.
-    std::error_code removeOldFile(NativeName name, const Status& checked,
-                                  Clock::time_point cutoff) const;
+    // it is still `old` where the platform can tell. Gives what it removed, or
+    // Kind::gone where nothing was there any more.
+    [[nodiscard]] Result<Kind> removeFile(NativeName name, const OldFile& old) const;
 
     // Removes the empty directory `name`, or the link `name` itself when it is
-    // one, whatever it points to. One that is gone counts as removed; a file
+    // one, whatever it points to. Gives what it removed, or Kind::gone; a file
     // in its place is left alone and reported as not removed.
-    std::error_code removeDirectory(NativeName name) const;
+    [[nodiscard]] Result<Kind> removeDirectory(NativeName name) const;
 
   private:
-    struct Handle;  // the platform's, closed by its destructor
-    explicit Directory(Handle* handle) noexcept : handle_(handle) {}
-    static void release(Handle* handle) noexcept;
-    Handle* handle_ = nullptr;
+    struct Handle;  // the platform's
+    explicit Directory(std::unique_ptr<Handle> handle) noexcept;
+    Handle& handle() const noexcept;  // asserts that the directory is open
+    std::unique_ptr<Handle> handle_;
 };
 
-struct Child {
-    Directory directory;  // open where `met` is Met::directory
-    Met met = Met::gone;
+struct Directory::Child {
+    Kind kind = Kind::gone;
+    Directory directory;  // open where `kind` is Kind::directory
 };
 
 // The status of `path`, following links. A path that does not exist, or that
-// leads through something that is no directory, reads absent.
-Result<Status> statusOf(const std::filesystem::path& path);
+// leads through something that is no directory, reads Kind::gone.
+[[nodiscard]] Result<Status> statusOf(const std::filesystem::path& path);
 
-// Lets the process hold as many open descriptors as its hard limit allows.
-// Deep trees hold one directory open per level up to a bound.
+// Lets the process hold as many open descriptors as its hard limit allows
+// (nothing to do on Windows, where handles are bounded by memory). Deep trees
+// hold one directory open per level up to a bound.
 void raiseOpenFileLimit() noexcept;
 
 }  // namespace norvane::abap::filetree
