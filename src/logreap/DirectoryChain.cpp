@@ -15,7 +15,7 @@ bool outOfDescriptors(const std::error_code& ec) {
 DirectoryChain::DirectoryChain(Directory& root, std::size_t window)
     : root_(root), window_(std::max<std::size_t>(window, 1)) {}
 
-Result<Met> DirectoryChain::push(NativeName name) {
+Result<Kind> DirectoryChain::push(NativeName name) {
     assert(deepestOpen());
     for (;;) {
         auto child = deepestOpen().openChild(name);
@@ -26,14 +26,14 @@ Result<Met> DirectoryChain::push(NativeName name) {
             leaveWindow();
             continue;
         }
-        if (child.error || child.value.met != Met::directory) {
-            return {child.value.met, child.error};
+        if (child.error || child.value.kind != Kind::directory) {
+            return {child.value.kind, child.error};
         }
         levels_.emplace_back(name, std::move(child.value.directory));
         if (openLevels() > window_) {
             leaveWindow();
         }
-        return {Met::directory, {}};
+        return {Kind::directory, {}};
     }
 }
 
@@ -47,7 +47,7 @@ void DirectoryChain::pop() {
     // spares reopening the whole way from the root each time.
     if (left && !levels_.empty() && !levels_.back().directory && levels_.back().identity) {
         auto parent = left.openParent();
-        if (!parent.error) {
+        if (!parent.error && parent.value) {
             const auto identity = parent.value.identity();
             if (!identity.error && identity.value == *levels_.back().identity) {
                 levels_.back().directory = std::move(parent.value);
@@ -75,7 +75,7 @@ Result<std::optional<ListedEntry>> DirectoryChain::next() {
 
 Result<DirectoryChain::Reached> DirectoryChain::deepest() {
     if (levels_.empty() || levels_.back().directory) {
-        return {{&deepestOpen(), Met::directory}, {}};
+        return {{&deepestOpen(), Kind::directory}, {}};
     }
     return reopen();
 }
@@ -119,20 +119,20 @@ Result<DirectoryChain::Reached> DirectoryChain::reopen() {
             }
             return {{}, child.error};
         }
-        Met met = child.value.met;
-        if (met == Met::directory) {
+        Kind kind = child.value.kind;
+        if (kind == Kind::directory) {
             const auto identity = child.value.directory.identity();
             if (identity.error || !level.identity || identity.value != *level.identity) {
-                met = Met::notDirectory;  // another directory stands under the name now
+                kind = Kind::unknown;  // another directory stands under the name now
             }
         }
-        if (met != Met::directory) {
+        if (kind != Kind::directory) {
             levels_.erase(levels_.begin() + static_cast<std::ptrdiff_t>(at), levels_.end());
             if (at > 0 && at <= keepFrom) {
                 levels_[at - 1].directory = std::move(passing);
             }
             firstOpen_ = at > keepFrom ? keepFrom : (at > 0 ? at - 1 : 0);
-            return {{nullptr, met}, {}};
+            return {{nullptr, kind}, {}};
         }
         if (at >= keepFrom) {
             level.directory = std::move(child.value.directory);
@@ -143,7 +143,7 @@ Result<DirectoryChain::Reached> DirectoryChain::reopen() {
         }
     }
     firstOpen_ = keepFrom;
-    return {{&levels_.back().directory, Met::directory}, {}};
+    return {{&levels_.back().directory, Kind::directory}, {}};
 }
 
 }  // namespace norvane::abap::filetree

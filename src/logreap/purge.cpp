@@ -27,11 +27,9 @@ namespace {
 using detail::CollectedDirectory;
 using filetree::Directory;
 using filetree::DirectoryChain;
-using filetree::Listed;
+using filetree::Kind;
 using filetree::ListedEntry;
-using filetree::Met;
 using filetree::NativeString;
-using filetree::Type;
 
 constexpr auto kSeparator = fs::path::preferred_separator;
 
@@ -77,7 +75,7 @@ class ShownPaths {
 std::optional<filetree::FileIdentity> ownLogFile(const spdlog::logger& logger) {
     if (const auto file = currentLogFile(logger)) {
         const auto status = filetree::statusOf(*file);
-        if (!status.error && status.value.type == Type::regular && status.value.identity.known()) {
+        if (!status.error && status.value.kind == Kind::regular && status.value.identity.known()) {
             return status.value.identity;
         }
     }
@@ -132,12 +130,12 @@ void walkTree(Directory& root, Visit&& visit) {
         const std::size_t mark =
             visit(*reached.value.directory, entry, std::as_const(relative), depth + 1,
                   depth == 0 ? CollectedDirectory::kNoParent : marks.back());
-        if (entry.kind == Listed::directory) {
+        if (entry.kind == Kind::directory) {
             const auto pushed = chain.push(entry.name);
             if (pushed.error) {
                 throwIncrementError(pushed.error);
             }
-            if (pushed.value == Met::directory) {
+            if (pushed.value == Kind::directory) {
                 pathLengths.push_back(relative.size());
                 marks.push_back(mark);
             }
@@ -157,12 +155,12 @@ void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff, spdlog:
                              const NativeString& relative, std::size_t, std::size_t) {
         // The status of a real directory or a pipe reads no regular file: not
         // asked. A link's kind is its target's.
-        if (entry.kind == Listed::directory || entry.kind == Listed::special) {
+        if (entry.kind == Kind::directory || entry.kind == Kind::special) {
             return std::size_t{0};
         }
         const auto status = parent.status(entry.name);
         // No readable status (gone, a broken link, access denied): passed over.
-        if (status.error || status.value.type != Type::regular ||
+        if (status.error || status.value.kind != Kind::regular ||
             !(status.value.lastWrite < cutoff)) {
             return std::size_t{0};
         }
@@ -170,7 +168,8 @@ void deleteOldFiles(const fs::path& directory, Clock::time_point cutoff, spdlog:
             SPDLOG_LOGGER_DEBUG(&logger, "Deleting log file: {}", shownPath(relative));
         }
         if (status.value.identity != ownLog) {
-            (void)parent.removeOldFile(entry.name, status.value, cutoff);  // outcome disregarded
+            (void)parent.removeFile(entry.name,
+                                    {status.value.identity, cutoff});  // outcome disregarded
         }
         return std::size_t{0};
     });
@@ -180,14 +179,14 @@ std::vector<CollectedDirectory> collectDirectories(const fs::path& directory, Di
     std::vector<CollectedDirectory> directories;
     walkTree(root, [&](const Directory& parent, const ListedEntry& entry,
                        const NativeString& relative, std::size_t depth, std::size_t holder) {
-        const auto type = parent.typeOf(entry);
-        if (type.error) {
-            throw fs::filesystem_error("status", directory / relative, type.error);
+        const auto status = parent.status(entry.name);
+        if (status.error) {
+            throw fs::filesystem_error("status", directory / relative, status.error);
         }
-        const bool isDirectory = type.value == Type::directory;
+        const bool isDirectory = status.value.kind == Kind::directory;
         // A directory the walk enters is kept even when its status says
         // otherwise by now, as the holder of what lies beneath it.
-        if (!isDirectory && entry.kind != Listed::directory) {
+        if (!isDirectory && entry.kind != Kind::directory) {
             return CollectedDirectory::kNoParent;
         }
         directories.push_back({holder, depth, NativeString(entry.name), isDirectory});
@@ -205,7 +204,7 @@ class WayDown {
         : chain_(root), directories_(directories) {}
 
     // The open parent of directories[index]. None where the way is cut: by a
-    // directory that is gone (Met::gone; the directory to remove went with
+    // directory that is gone (Kind::gone; the directory to remove went with
     // it), or by a link, a file or another directory in its place.
     filetree::Result<DirectoryChain::Reached> parentOf(std::size_t index) {
         const std::size_t targetDepth = directories_[index].depth - 1;
@@ -230,7 +229,7 @@ class WayDown {
                 return reached;
             }
             const auto pushed = chain_.push(directories_[*next].name);
-            if (pushed.error || pushed.value != Met::directory) {
+            if (pushed.error || pushed.value != Kind::directory) {
                 return {{nullptr, pushed.value}, pushed.error};
             }
             steps_.push_back(*next);
@@ -262,11 +261,11 @@ std::error_code removeCollected(WayDown& way, const std::vector<CollectedDirecto
         return parent.error;
     }
     if (parent.value.directory != nullptr) {
-        return parent.value.directory->removeDirectory(directories[index].name);
+        return parent.value.directory->removeDirectory(directories[index].name).error;
     }
     // Gone with the way down, it counts as removed; the way blocked, it stays.
-    return parent.value.met == Met::gone ? std::error_code()
-                                         : std::make_error_code(std::errc::not_a_directory);
+    return parent.value.kind == Kind::gone ? std::error_code()
+                                           : std::make_error_code(std::errc::not_a_directory);
 }
 
 // Removal refuses a directory that still holds entries; that refusal is the
@@ -365,7 +364,7 @@ void pruneLogDirectory(const fs::path& directory, std::int32_t retentionDays) {
     if (status.error) {
         throw fs::filesystem_error("status", directory, status.error);
     }
-    if (status.value.type != Type::directory) {
+    if (status.value.kind != Kind::directory) {
         return;
     }
     deleteLogFiles(directory, purgeCutoff(Clock::now(), retentionDays));

@@ -15,7 +15,7 @@
 
 namespace fs = std::filesystem;
 using norvane::abap::filetree::Directory;
-using norvane::abap::filetree::Met;
+using norvane::abap::filetree::Kind;
 
 namespace {
 
@@ -33,28 +33,29 @@ class FileTreeRemoval : public ::testing::Test {
 TEST_F(FileTreeRemoval, RemovesAnEmptyDirectoryAndRefusesAFullOne) {
     tree.dir("logs/empty");
     tree.file("logs/full/young.log");
-    EXPECT_FALSE(logs.removeDirectory(fs::path("empty").native()));
-    EXPECT_TRUE(logs.removeDirectory(fs::path("full").native()));
+    EXPECT_FALSE(logs.removeDirectory(fs::path("empty").native()).error);
+    EXPECT_TRUE(logs.removeDirectory(fs::path("full").native()).error);
     EXPECT_FALSE(fs::exists(tree / "logs/empty"));
     EXPECT_TRUE(fs::exists(tree / "logs/full/young.log"));
 }
 
 TEST_F(FileTreeRemoval, CountsAGoneDirectoryAsRemoved) {
-    const auto ec = logs.removeDirectory(fs::path("gone").native());
-    EXPECT_FALSE(ec) << ec.message();
+    const auto removed = logs.removeDirectory(fs::path("gone").native());
+    EXPECT_FALSE(removed.error) << removed.error.message();
+    EXPECT_EQ(removed.value, Kind::gone);
     const auto child = logs.openChild(fs::path("gone").native());
     EXPECT_FALSE(child.error) << child.error.message();
-    EXPECT_EQ(child.value.met, Met::gone);
+    EXPECT_EQ(child.value.kind, Kind::gone);
 }
 
 // A file renamed to where an empty directory was is young data, not a directory.
 TEST_F(FileTreeRemoval, LeavesAFileInADirectorysPlace) {
     tree.file("logs/was-a-directory");
-    EXPECT_TRUE(logs.removeDirectory(fs::path("was-a-directory").native()));
+    EXPECT_TRUE(logs.removeDirectory(fs::path("was-a-directory").native()).error);
     EXPECT_TRUE(fs::exists(tree / "logs/was-a-directory"));
     const auto child = logs.openChild(fs::path("was-a-directory").native());
     EXPECT_FALSE(child.error) << child.error.message();
-    EXPECT_EQ(child.value.met, Met::notDirectory) << "a file is not walked into";
+    EXPECT_EQ(child.value.kind, Kind::regular) << "a file is not walked into";
 }
 
 #ifndef _WIN32
@@ -78,8 +79,8 @@ TEST_F(FileTreeRemoval, NeverEntersOrFollowsALinkInADirectorysPlace) {
     }
     const auto child = logs.openChild(fs::path("swapped").native());
     EXPECT_FALSE(child.error) << child.error.message();
-    EXPECT_EQ(child.value.met, Met::notDirectory) << "a link is not walked into";
-    EXPECT_FALSE(logs.removeDirectory(fs::path("swapped").native()));
+    EXPECT_EQ(child.value.kind, Kind::link) << "a link is not walked into";
+    EXPECT_FALSE(logs.removeDirectory(fs::path("swapped").native()).error);
     EXPECT_FALSE(fs::exists(fs::symlink_status(tree / "logs/swapped")));
     EXPECT_TRUE(fs::exists(tree / "outside/old.log"));
 }
@@ -97,13 +98,14 @@ TEST_F(FileTreeRemoval, RemovesOnlyTheFileThatWasFoundOld) {
     const auto rotating = tree.file("logs/app.log", 48h);  // made first: its own file index
     fs::remove(tree / "logs/app.log.1");
     fs::rename(rotating, tree / "logs/app.log.1");
-    EXPECT_TRUE(logs.removeOldFile(name, old.value, old.value.lastWrite + 1h));
+    EXPECT_TRUE(logs.removeFile(name, {old.value.identity, old.value.lastWrite + 1h}).error);
     EXPECT_TRUE(fs::exists(tree / "logs/app.log.1"));
 
     const auto rotated = logs.status(name);
-    EXPECT_TRUE(logs.removeOldFile(name, rotated.value, rotated.value.lastWrite));
+    EXPECT_TRUE(logs.removeFile(name, {rotated.value.identity, rotated.value.lastWrite}).error);
     EXPECT_TRUE(fs::exists(tree / "logs/app.log.1"));
-    EXPECT_FALSE(logs.removeOldFile(name, rotated.value, rotated.value.lastWrite + 1ns));
+    EXPECT_FALSE(
+        logs.removeFile(name, {rotated.value.identity, rotated.value.lastWrite + 1ns}).error);
     EXPECT_FALSE(fs::exists(tree / "logs/app.log.1"));
 }
 #endif
@@ -123,7 +125,7 @@ TEST(DirectoryChain, ReopensLevelsOutsideItsWindowOnlyAsTheDirectoriesTheyWere) 
         DirectoryChain chain(root.value, 1);
         for (const char* name : {"a", "b", "c"}) {
             const auto pushed = chain.push(fs::path(name).native());
-            ASSERT_EQ(pushed.value, Met::directory) << name << ": " << pushed.error.message();
+            ASSERT_EQ(pushed.value, Kind::directory) << name << ": " << pushed.error.message();
         }
         // Moved away, c no longer leads back up to b: the way is found again
         // by name from the root.
@@ -137,6 +139,6 @@ TEST(DirectoryChain, ReopensLevelsOutsideItsWindowOnlyAsTheDirectoriesTheyWere) 
         EXPECT_FALSE(reached.error) << reached.error.message();
         EXPECT_EQ(reached.value.directory != nullptr, !replaced);
         EXPECT_EQ(chain.depth(), replaced ? 0u : 2u);
-        EXPECT_EQ(reached.value.met, replaced ? Met::notDirectory : Met::directory);
+        EXPECT_EQ(reached.value.kind, replaced ? Kind::unknown : Kind::directory);
     }
 }

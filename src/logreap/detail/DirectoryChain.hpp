@@ -40,7 +40,7 @@ class DirectoryChain {
     // Opens the subdirectory `name` of the deepest level without following a
     // link and, when it is a directory, makes it the deepest level. The
     // deepest level must be open (see deepest()).
-    Result<Met> push(NativeName name);
+    Result<Kind> push(NativeName name);
 
     // Leaves the deepest level.
     void pop();
@@ -51,18 +51,18 @@ class DirectoryChain {
     Result<std::optional<ListedEntry>> next();
 
     // The deepest level's open directory, reopened if it had left the window.
-    // Where reopening finds a level gone (Met::gone) or changed (Met::notDirectory),
+    // Where reopening finds a level gone (Kind::gone) or changed (any other kind),
     // the chain is cut above that level and nothing is returned.
     struct Reached {
         const Directory* directory = nullptr;
-        Met met = Met::directory;
+        Kind kind = Kind::directory;
     };
     Result<Reached> deepest();
 
   private:
     struct ReadAhead {
         NativeString name;
-        Listed kind;
+        Kind kind;
     };
     struct Level {
         Level(NativeName entered, Directory opened) : name(entered), directory(std::move(opened)) {}
