@@ -1,5 +1,5 @@
 # Paths of the source tree enter the program relative to its root: __FILE__ in
-# the logging macros (the log file's call sites read src/logreap/purge.cpp:42
+# the logging macros (the log file's call sites read src/logreap/Purge.cpp:42
 # wherever the tree was built) and the debug information. With no absolute
 # path of the build machine left in the objects, two builds of the same tree
 # in different folders give the same binary.

@@ -142,8 +142,8 @@ check_demo_run() {
   fi
   check "$what: log lines of the run driver name src/logreap/main.cpp" \
     grep -q '\] \[src/logreap/main\.cpp:[0-9]*\] Starting log purge operation' "$log"
-  check "$what: log lines of the purge name src/logreap/purge.cpp" \
-    grep -q '\] \[src/logreap/purge\.cpp:[0-9]*\] Deleting log file: ' "$log"
+  check "$what: log lines of the purge name src/logreap/Purge.cpp" \
+    grep -q '\] \[src/logreap/Purge\.cpp:[0-9]*\] Deleting log file: ' "$log"
   check "$what: every call site relative" \
     test "$(grep -c '\] \[src/logreap/[A-Za-z_]*\.cpp:[0-9]*\] ' "$log")" -eq "$(wc -l <"$log")"
 }

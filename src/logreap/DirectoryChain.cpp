@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <utility>
 
 namespace norvane::abap::filetree {
 namespace {
@@ -15,10 +16,9 @@ bool outOfDescriptors(const std::error_code& ec) {
 DirectoryChain::DirectoryChain(Directory& root, std::size_t window)
     : root_(root), window_(std::max<std::size_t>(window, 1)) {}
 
-Result<Kind> DirectoryChain::push(NativeName name) {
-    assert(deepestOpen());
+Result<Kind> DirectoryChain::push(NativeName name, const Mark& mark) {
     for (;;) {
-        auto child = deepestOpen().openChild(name);
+        auto child = parentOf(levels_.size()).openChild(name);
         // The limit can be lower than the window assumes: give up handles of
         // shallower levels rather than fail, down to the one opened from.
         if (outOfDescriptors(child.error) && openLevels() > 1) {
@@ -29,7 +29,7 @@ Result<Kind> DirectoryChain::push(NativeName name) {
         if (child.error || child.value.kind != Kind::directory) {
             return {child.value.kind, child.error};
         }
-        levels_.emplace_back(name, std::move(child.value.directory));
+        levels_.push_back({NativeString(name), mark, std::move(child.value.directory), {}, {}});
         if (openLevels() > window_) {
             leaveWindow();
         }
@@ -45,15 +45,17 @@ void DirectoryChain::pop() {
     // Back up at a level outside the window: the parent of the directory
     // just left is that level, if it is still the directory it was. This
     // spares reopening the whole way from the root each time.
-    if (left && !levels_.empty() && !levels_.back().directory && levels_.back().identity) {
-        auto parent = left.openParent();
-        if (!parent.error && parent.value) {
-            const auto identity = parent.value.identity();
-            if (!identity.error && identity.value == *levels_.back().identity) {
-                levels_.back().directory = std::move(parent.value);
-                firstOpen_ = levels_.size() - 1;
-            }
-        }
+    if (!left || levels_.empty() || openLevels() > 0 || !levels_.back().identity) {
+        return;
+    }
+    auto parent = left.openParent();
+    if (parent.error || !parent.value) {
+        return;
+    }
+    const auto identity = parent.value.identity();
+    if (!identity.error && identity.value == *levels_.back().identity) {
+        levels_.back().directory = std::move(parent.value);
+        firstOpen_ = levels_.size() - 1;
     }
 }
 
@@ -62,38 +64,37 @@ Result<std::optional<ListedEntry>> DirectoryChain::next() {
         return root_.next();
     }
     Level& level = levels_.back();
-    if (!level.readAhead) {
-        level.listingBegun = true;
-        return level.directory.next();
+    if (auto* ahead = std::get_if<ReadAhead>(&level.listing)) {
+        if (ahead->at < ahead->entries.size()) {
+            const auto& entry = ahead->entries[ahead->at++];
+            return {ListedEntry{entry.name, entry.kind}, {}};
+        }
+        return {std::nullopt, std::exchange(ahead->error, {})};
     }
-    if (level.restAt < level.rest.size()) {
-        const ReadAhead& entry = level.rest[level.restAt++];
-        return {ListedEntry{entry.name, entry.kind}, {}};
-    }
-    return {std::nullopt, std::exchange(level.restError, {})};
+    level.listing = OnHandle{};
+    return level.directory.next();
 }
 
 Result<DirectoryChain::Reached> DirectoryChain::deepest() {
-    if (levels_.empty() || levels_.back().directory) {
-        return {{&deepestOpen(), Kind::directory}, {}};
+    if (openLevels() > 0 || levels_.empty()) {
+        return {{&parentOf(levels_.size()), Kind::directory}, {}};
     }
     return reopen();
 }
 
 void DirectoryChain::leaveWindow() {
     Level& level = levels_[firstOpen_];
-    if (level.listingBegun && !level.readAhead) {
+    if (std::holds_alternative<OnHandle>(level.listing)) {
+        ReadAhead ahead;
         for (;;) {
             auto entry = level.directory.next();
-            if (entry.error) {
-                level.restError = entry.error;
-            }
             if (!entry.value) {
+                ahead.error = entry.error;
                 break;
             }
-            level.rest.push_back({NativeString(entry.value->name), entry.value->kind});
+            ahead.entries.push_back({NativeString(entry.value->name), entry.value->kind});
         }
-        level.readAhead = true;
+        level.listing = std::move(ahead);
     }
     auto identity = level.directory.identity();
     if (!identity.error) {
@@ -104,45 +105,40 @@ void DirectoryChain::leaveWindow() {
 }
 
 // Every level is closed here: the deepest is, and open levels are always the
-// deepest ones. The levels that fit the window stay open afterwards.
+// deepest ones. They are opened by name from the root down, each from the one
+// above it, and as one more opens, the shallowest beyond the window closes.
 Result<DirectoryChain::Reached> DirectoryChain::reopen() {
-    const std::size_t count = levels_.size();
-    const std::size_t keepFrom = count > window_ ? count - window_ : 0;
-    Directory passing;  // the latest reopened level above the window
-    const Directory* parent = &root_;
-    for (std::size_t at = 0; at < count; ++at) {
+    assert(!levels_.empty() && openLevels() == 0);
+    firstOpen_ = 0;
+    for (std::size_t at = 0; at < levels_.size(); ++at) {
+        assert(at - firstOpen_ <= window_ && (at == 0 || levels_[at - 1].directory));
         Level& level = levels_[at];
-        auto child = parent->openChild(level.name);
+        auto child = parentOf(at).openChild(level.name);
         if (child.error) {
-            for (std::size_t opened = keepFrom; opened < at; ++opened) {
-                levels_[opened].directory = Directory();
+            for (; firstOpen_ < at; ++firstOpen_) {
+                levels_[firstOpen_].directory = Directory();
             }
+            firstOpen_ = levels_.size();
             return {{}, child.error};
         }
-        Kind kind = child.value.kind;
-        if (kind == Kind::directory) {
+        Kind met = child.value.kind;
+        if (met == Kind::directory) {
             const auto identity = child.value.directory.identity();
             if (identity.error || !level.identity || identity.value != *level.identity) {
-                kind = Kind::unknown;  // another directory stands under the name now
+                child.value.directory = Directory();  // another directory stands under the name now
             }
         }
-        if (kind != Kind::directory) {
+        if (!child.value.directory) {
+            // Cut: the levels left are the open ones down to the one above.
             levels_.erase(levels_.begin() + static_cast<std::ptrdiff_t>(at), levels_.end());
-            if (at > 0 && at <= keepFrom) {
-                levels_[at - 1].directory = std::move(passing);
-            }
-            firstOpen_ = at > keepFrom ? keepFrom : (at > 0 ? at - 1 : 0);
-            return {{nullptr, kind}, {}};
+            return {{nullptr, met}, {}};
         }
-        if (at >= keepFrom) {
-            level.directory = std::move(child.value.directory);
-            parent = &level.directory;
-        } else {
-            passing = std::move(child.value.directory);
-            parent = &passing;
+        level.directory = std::move(child.value.directory);
+        if (at + 1 - firstOpen_ > window_) {
+            levels_[firstOpen_++].directory = Directory();
         }
     }
-    firstOpen_ = keepFrom;
+    assert(openLevels() == std::min(levels_.size(), window_));
     return {{&levels_.back().directory, Kind::directory}, {}};
 }
 

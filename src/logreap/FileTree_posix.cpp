@@ -3,11 +3,13 @@
 
 #include "detail/FileTree.hpp"
 
+#include <cassert>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,27 +24,44 @@ std::error_code lastError() {
     return {errno, std::generic_category()};
 }
 
-// The only answers that mean "nothing is there": the name is missing, or a
-// link on the way leads through something that is no directory.
-bool isAbsence(int error) {
+// The answers that mean "nothing is there": the name is missing, or a link on
+// the way leads through something that is no directory. Where a call gives
+// ENOTDIR for the name itself (a file where a directory was asked for), it
+// tells that first.
+bool isGone(int error) {
     return error == ENOENT || error == ENOTDIR;
 }
 
-// A descriptor, closed when the owner goes.
+// What a failed call gives: `gone` where nothing is there, else errno's error.
+template <class T>
+Result<T> goneOrError(T gone) {
+    return isGone(errno) ? Result<T>{std::move(gone), {}} : Result<T>{{}, lastError()};
+}
+
+// A descriptor, closed when its owner goes.
 class UniqueFd {
   public:
+    UniqueFd() noexcept = default;
     explicit UniqueFd(int fd) noexcept : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
         }
+        return *this;
     }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
     int get() const noexcept { return fd_; }
 
   private:
-    int fd_;
+    void reset() noexcept {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = -1;
+    }
+    int fd_ = -1;
 };
 
 // The system calls want a terminated name. Listing names fit the buffer; a
@@ -70,6 +89,13 @@ class CName {
     const char* pointer_;
 };
 
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// The directory `name` relative to `directoryFd`; errno tells a failure.
+UniqueFd openDirectoryAt(int directoryFd, const char* name, int flags) {
+    return UniqueFd(::openat(directoryFd, name, kDirectoryFlags | flags));
+}
+
 // Seconds and nanoseconds since 1970 on the system clock, saturated at its range.
 Clock::time_point toSystemClock(const timespec& time) {
     using std::chrono::duration_cast;
@@ -91,51 +117,39 @@ FileIdentity identityFrom(const struct stat& info) {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-Status statusFrom(const struct stat& info) {
-    Status status;
-    status.type = S_ISREG(info.st_mode)   ? Type::regular
-                  : S_ISDIR(info.st_mode) ? Type::directory
-                                          : Type::other;
-    status.lastWrite = toSystemClock(info.st_mtim);
-    status.identity = identityFrom(info);
-    return status;
+Kind kindOfMode(mode_t mode) {
+    return S_ISREG(mode)   ? Kind::regular
+           : S_ISDIR(mode) ? Kind::directory
+           : S_ISLNK(mode) ? Kind::link
+                           : Kind::special;
 }
 
 Result<Status> statusResult(int outcome, const struct stat& info) {
     if (outcome == 0) {
-        return {statusFrom(info), {}};
+        return {{kindOfMode(info.st_mode), toSystemClock(info.st_mtim), identityFrom(info)}, {}};
     }
-    if (isAbsence(errno)) {
-        return {};
-    }
-    return {{}, lastError()};
+    return goneOrError(Status{});
 }
 
-Listed kindOfMode(mode_t mode) {
-    return S_ISREG(mode)   ? Listed::regular
-           : S_ISDIR(mode) ? Listed::directory
-           : S_ISLNK(mode) ? Listed::link
-                           : Listed::special;
-}
-
-Listed listedKind(int directoryFd, const dirent64& entry) {
+Kind listedKind(int directoryFd, const dirent64& entry) {
     switch (entry.d_type) {
         case DT_REG:
-            return Listed::regular;
+            return Kind::regular;
         case DT_DIR:
-            return Listed::directory;
+            return Kind::directory;
         case DT_LNK:
-            return Listed::link;
+            return Kind::link;
         case DT_UNKNOWN: {
-            // Some file systems leave the kind to a query of the entry itself.
+            // Some file systems leave the kind to a query of the entry itself,
+            // which must not follow a link: a link is never entered.
             struct stat info;
             if (::fstatat(directoryFd, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-                return Listed::other;
+                return Kind::unknown;
             }
             return kindOfMode(info.st_mode);
         }
         default:
-            return Listed::special;
+            return Kind::special;
     }
 }
 
@@ -157,59 +171,67 @@ struct Directory::Handle {
     std::size_t offset = 0;
     std::size_t filled = 0;
     bool finished = false;
-    bool searchable = false;  // a query of a name in it has been answered
 
-    explicit Handle(int opened) : fd(opened) {}
+    explicit Handle(UniqueFd opened) noexcept : fd(std::move(opened)) {}
 };
 
-void Directory::release(Handle* handle) noexcept {
-    delete handle;
+Directory::Directory() noexcept = default;
+Directory::~Directory() = default;
+Directory::Directory(Directory&&) noexcept = default;
+Directory& Directory::operator=(Directory&&) noexcept = default;
+Directory::Directory(std::unique_ptr<Handle> handle) noexcept : handle_(std::move(handle)) {}
+
+Directory::Handle& Directory::handle() const noexcept {
+    assert(handle_ != nullptr);
+    return *handle_;
 }
 
 Result<Directory> Directory::open(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), kDirectoryFlags));
+    if (fd.get() < 0) {
         return {{}, lastError()};
     }
-    return {Directory(new Handle(fd)), {}};
+    return {Directory(std::make_unique<Handle>(std::move(fd))), {}};
 }
 
-Result<Child> Directory::openChild(NativeName name) const {
-    const int fd = ::openat(handle_->fd.get(), CName(name).get(),
-                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-        return {{Directory(new Handle(fd)), Met::directory}, {}};
+Result<Directory::Child> Directory::openChild(NativeName name) const {
+    UniqueFd fd = openDirectoryAt(handle().fd.get(), CName(name).get(), O_NOFOLLOW);
+    if (fd.get() >= 0) {
+        return {{Kind::directory, Directory(std::make_unique<Handle>(std::move(fd)))}, {}};
     }
-    switch (errno) {
-        case ENOENT:
-            return {{Directory(), Met::gone}, {}};
-        case ELOOP:    // a link by now
-        case ENOTDIR:  // a file by now
-            return {{Directory(), Met::notDirectory}, {}};
-        default:
-            return {{}, lastError()};
+    if (errno == ELOOP) {
+        return {{Kind::link, {}}, {}};
     }
+    if (errno != ENOTDIR) {
+        return goneOrError(Child{Kind::gone, {}});
+    }
+    // No directory by now. Linux tells a link so too: the name's own status
+    // tells which.
+    struct stat info;
+    if (::fstatat(handle().fd.get(), CName(name).get(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return goneOrError(Child{Kind::gone, {}});
+    }
+    return {{S_ISLNK(info.st_mode) ? Kind::link : Kind::regular, {}}, {}};
 }
 
 Result<FileIdentity> Directory::identity() const {
     struct stat info;
-    if (::fstat(handle_->fd.get(), &info) != 0) {
+    if (::fstat(handle().fd.get(), &info) != 0) {
         return {{}, lastError()};
     }
     return {identityFrom(info), {}};
 }
 
 Result<Directory> Directory::openParent() const {
-    const int fd =
-        ::openat(handle_->fd.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd = openDirectoryAt(handle().fd.get(), "..", O_NOFOLLOW);
+    if (fd.get() < 0) {
         return {{}, lastError()};
     }
-    return {Directory(new Handle(fd)), {}};
+    return {Directory(std::make_unique<Handle>(std::move(fd))), {}};
 }
 
 Result<std::optional<ListedEntry>> Directory::next() {
-    Handle& h = *handle_;
+    Handle& h = handle();
     for (;;) {
         if (h.offset >= h.filled) {
             if (h.finished) {
@@ -241,59 +263,39 @@ Result<std::optional<ListedEntry>> Directory::next() {
 
 Result<Status> Directory::status(NativeName name) const {
     struct stat info;
-    auto status = statusResult(::fstatat(handle_->fd.get(), CName(name).get(), &info, 0), info);
-    // Even "no such entry" means the name was looked up: the kernel checks the
-    // search permission before the lookup.
-    handle_->searchable = handle_->searchable || !status.error;
-    return status;
+    return statusResult(::fstatat(handle().fd.get(), CName(name).get(), &info, 0), info);
 }
 
-Result<Type> Directory::typeOf(const ListedEntry& entry) const {
-    if (handle_->searchable) {
-        switch (entry.kind) {
-            case Listed::regular:
-                return {Type::regular, {}};
-            case Listed::directory:
-                return {Type::directory, {}};
-            case Listed::special:
-                return {Type::other, {}};
-            case Listed::link:
-            case Listed::other:
-                break;
-        }
+// There is no removal by descriptor: the name is looked up once more here, and
+// what it names goes, be it the file found old or not.
+Result<Kind> Directory::removeFile(NativeName name, const OldFile&) const {
+    if (::unlinkat(handle().fd.get(), CName(name).get(), 0) == 0) {
+        return {Kind::regular, {}};
     }
-    const auto status = this->status(entry.name);
-    return {status.value.type, status.error};
+    return goneOrError(Kind::gone);
 }
 
-// There is no removal by descriptor: the name is looked up once more here.
-std::error_code Directory::removeOldFile(NativeName name, const Status&, Clock::time_point) const {
-    if (::unlinkat(handle_->fd.get(), CName(name).get(), 0) != 0 && errno != ENOENT) {
-        return lastError();
-    }
-    return {};
-}
-
-std::error_code Directory::removeDirectory(NativeName name) const {
+Result<Kind> Directory::removeDirectory(NativeName name) const {
+    const int fd = handle().fd.get();
     const CName cname(name);
-    if (::unlinkat(handle_->fd.get(), cname.get(), AT_REMOVEDIR) == 0 || errno == ENOENT) {
-        return {};
+    if (::unlinkat(fd, cname.get(), AT_REMOVEDIR) == 0) {
+        return {Kind::directory, {}};
     }
     if (errno != ENOTDIR) {
-        return lastError();
+        return goneOrError(Kind::gone);
     }
     // No directory: a link to one is removed as a link; anything else stays.
     struct stat info;
-    if (::fstatat(handle_->fd.get(), cname.get(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return errno == ENOENT ? std::error_code() : lastError();
+    if (::fstatat(fd, cname.get(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return goneOrError(Kind::gone);
     }
     if (!S_ISLNK(info.st_mode)) {
-        return std::make_error_code(std::errc::not_a_directory);
+        return {{}, std::make_error_code(std::errc::not_a_directory)};
     }
-    if (::unlinkat(handle_->fd.get(), cname.get(), 0) != 0 && errno != ENOENT) {
-        return lastError();
+    if (::unlinkat(fd, cname.get(), 0) != 0) {
+        return goneOrError(Kind::gone);
     }
-    return {};
+    return {Kind::link, {}};
 }
 
 Result<Status> statusOf(const std::filesystem::path& path) {
@@ -305,7 +307,7 @@ void raiseOpenFileLimit() noexcept {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
-        (void)::setrlimit(RLIMIT_NOFILE, &limit);  // a refusal leaves the bound in the walk
+        (void)::setrlimit(RLIMIT_NOFILE, &limit);  // a refusal leaves the bound to the walk
     }
 }
 

@@ -5,7 +5,7 @@
 namespace norvane::abap {
 
 std::filesystem::path normalisedDirectory(const std::filesystem::path& directory) {
-    return platform::withPreferredSeparators(platform::lexicallyNormal(directory));
+    return withPreferredSeparators(lexicallyNormal(directory));
 }
 
 std::filesystem::path publicLogsPath(const std::filesystem::path& base) {

@@ -18,12 +18,11 @@
 #include "FailureReport.hpp"
 #include "LogPaths.hpp"
 #include "Logger.hpp"
+#include "Purge.hpp"
 #include "RunTimer.hpp"
 #include "config/ConfigFile.hpp"
 #include "config/config.hpp"
 #include "detail/DisplayText.hpp"
-#include "detail/FileTree.hpp"
-#include "purge.hpp"
 
 namespace po = boost::program_options;
 namespace fs = std::filesystem;
@@ -91,7 +90,6 @@ int run(int argc, char** argv, po::options_description& options) {
 }  // namespace norvane::abap
 
 int main(int argc, char** argv) {
-    norvane::abap::filetree::raiseOpenFileLimit();
     po::options_description options("Allowed options");
     // Errors the run does not handle arrive here after its timer has printed the
     // total time: one report, status 2, and never std::terminate.

@@ -82,7 +82,7 @@ TEST_F(Run, PurgesBothDirectoriesAndReportsOnConsoleAndFile) {
     EXPECT_THAT(
         logged[2],
         MatchesRegex(kTimestamp +
-                     " \\[debug\\] \\[thread [0-9]+\\] \\[src/logreap/purge\\.cpp:[0-9]+\\] "
+                     " \\[debug\\] \\[thread [0-9]+\\] \\[src/logreap/Purge\\.cpp:[0-9]+\\] "
                      "Deleting log file: " +
                      u + "/old.log"));
     EXPECT_THAT(logged[10], HasSubstr("] Log purge operation completed"));

@@ -23,7 +23,7 @@
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
-#include "purge.hpp"
+#include "Purge.hpp"
 #include "support/RunFixture.hpp"
 
 namespace fs = std::filesystem;

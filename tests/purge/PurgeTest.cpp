@@ -17,9 +17,9 @@
 #include <spdlog/spdlog.h>
 
 #include "Logger.hpp"
+#include "Purge.hpp"
 #include "detail/DirectoryChain.hpp"
 #include "detail/DisplayText.hpp"
-#include "purge.hpp"
 #include "support/TempTree.hpp"
 
 namespace fs = std::filesystem;

@@ -20,7 +20,7 @@
 
 #include "Interposer.hpp"
 #include "Logger.hpp"
-#include "purge.hpp"
+#include "Purge.hpp"
 #include "support/TempTree.hpp"
 
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-namespace norvane::abap::platform {
+namespace norvane::abap {
 
 // The lexically normal form. On Windows a UNC path (\\server\share\...) keeps
 // its leading double separator: the runtime's normalisation merges it into one,
@@ -39,4 +39,4 @@ inline std::filesystem::path withPreferredSeparators(const std::filesystem::path
 #endif
 }
 
-}  // namespace norvane::abap::platform
+}  // namespace norvane::abap
