@@ -6,6 +6,7 @@
 // and options each kind of open uses, and how each failure is read, are the
 // rules of WindowsFileRules.hpp.
 
+#include <cassert>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -20,48 +21,14 @@
 namespace norvane::abap::filetree {
 namespace {
 
-namespace rules = windows;
-using rules::Failure;
-using rules::Open;
-
-static_assert(rules::kErrorInvalidFunction == ERROR_INVALID_FUNCTION);
-static_assert(rules::kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
-static_assert(rules::kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
-static_assert(rules::kErrorAccessDenied == ERROR_ACCESS_DENIED);
-static_assert(rules::kErrorNoMoreFiles == ERROR_NO_MORE_FILES);
-static_assert(rules::kErrorNotSupported == ERROR_NOT_SUPPORTED);
-static_assert(rules::kErrorBadNetPath == ERROR_BAD_NETPATH);
-static_assert(rules::kErrorNetNameDeleted == ERROR_NETNAME_DELETED);
-static_assert(rules::kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
-static_assert(rules::kErrorInvalidName == ERROR_INVALID_NAME);
-static_assert(rules::kErrorBadPathName == ERROR_BAD_PATHNAME);
-static_assert(rules::kErrorDirectory == ERROR_DIRECTORY);
-static_assert(rules::kAttributeReadOnly == FILE_ATTRIBUTE_READONLY);
-static_assert(rules::kAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
-static_assert(rules::kAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT);
-static_assert(rules::kRemovalDisposition ==
-              (FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
-               FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE));
-static_assert(rules::kAccessListDirectory == FILE_LIST_DIRECTORY);
-static_assert(rules::kAccessReadAttributes == FILE_READ_ATTRIBUTES);
-static_assert(rules::kAccessWriteAttributes == FILE_WRITE_ATTRIBUTES);
-static_assert(rules::kAccessDelete == DELETE);
-static_assert(rules::kOptionDirectoryFile == FILE_DIRECTORY_FILE);
-static_assert(rules::kOptionNonDirectoryFile == FILE_NON_DIRECTORY_FILE);
-static_assert(rules::kOptionOpenReparsePoint == FILE_OPEN_REPARSE_POINT);
-static_assert(rules::kFlagBackupSemantics == FILE_FLAG_BACKUP_SEMANTICS);
-static_assert(rules::kFlagOpenReparsePoint == FILE_FLAG_OPEN_REPARSE_POINT);
-static_assert(rules::kFlagIdentificationOnly ==
-              (SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION | SECURITY_EFFECTIVE_ONLY));
-
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // A listing buffer holds a dozen records of the longest names, some hundred of
 // short ones; deep trees hold one per open level.
 constexpr DWORD kListingBytes = 8 * 1024;
 // mingw-w64 declares FileDispositionInfoEx only for a _WIN32_WINNT beyond any
 // real version; it follows FileIdExtdDirectoryRestartInfo.
-constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-static_assert(FileIdExtdDirectoryRestartInfo + 1 == kFileDispositionInfoEx);
+constexpr auto kFileDispositionInfoEx =
+    static_cast<FILE_INFO_BY_HANDLE_CLASS>(FileIdExtdDirectoryRestartInfo + 1);
 // What a removal reports when the name no longer holds the file it was asked
 // for ("the opened file is no longer valid").
 constexpr DWORD kNotTheCheckedFile = ERROR_FILE_INVALID;
@@ -74,94 +41,66 @@ std::error_code lastError() {
     return win32Error(::GetLastError());
 }
 
-// The one owner of a Win32 or NT handle: closes it when it goes; moves, never
-// copies. CreateFileW's failure value, INVALID_HANDLE_VALUE, is taken for no
-// handle (the current-process pseudo-handle, which shares it, is never owned).
-class UniqueHandle {
-  public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) noexcept
-        : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle_ = std::exchange(other.handle_, nullptr);
-        }
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != nullptr; }
-
-    // Where an open call stores the handle it makes, owned from then on.
-    HANDLE* receive() noexcept {
-        reset();
-        return &handle_;
-    }
-
-  private:
-    void reset() noexcept {
-        if (handle_ != nullptr) {
-            ::CloseHandle(handle_);
-            handle_ = nullptr;
-        }
-    }
-    HANDLE handle_ = nullptr;
+struct HandleCloser {
+    void operator()(HANDLE handle) const noexcept { ::CloseHandle(handle); }
 };
+// The one owner of a Win32 or NT handle (HANDLE is a void*): closes it when
+// it goes; moves, never copies.
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
-// An open handle, or what kept it from being opened.
+// An open handle of a kind, or what kept it from being opened.
 struct Opened {
     UniqueHandle handle;
-    Failure failure;
+    Open kind;
+    Failure failure;  // where there is no handle
+
+    bool gone() const noexcept { return isGone(failure, kind); }
+    std::error_code error() const { return win32Error(failure.error); }
 };
 
 // The path, made absolute (GetFullPathNameW takes long paths), in its \\?\ form.
-std::wstring extendedLengthPath(const std::filesystem::path& path, Failure& failure) {
-    const std::wstring& given = path.native();
+Result<std::wstring> extendedLengthPath(const std::filesystem::path& path) {
     std::wstring full(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()),
-                                                full.data(), nullptr);
+        const DWORD length =
+            ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
         if (length == 0) {
-            failure = {0, ::GetLastError()};
-            return {};
+            return {{}, lastError()};
         }
-        if (length < full.size()) {
-            full.resize(length);
-            return rules::withExtendedLengthPrefix(full);
-        }
+        const bool fits = length < full.size();
         full.resize(length);
+        if (fits) {
+            return {withExtendedLengthPrefix(full), {}};
+        }
     }
 }
 
 // Opens `path` as an open of `kind` prescribes.
 Opened openByPath(const std::filesystem::path& path, Open kind) {
-    const rules::OpenRule rule = rules::openRule(kind);
-    Opened opened;
-    const std::wstring extended = extendedLengthPath(path, opened.failure);
-    if (extended.empty()) {
+    const OpenRule rule = openRule(kind);
+    Opened opened{{}, kind, {}};
+    const Result<std::wstring> extended = extendedLengthPath(path);
+    if (extended.error) {
+        opened.failure.error = static_cast<std::uint32_t>(extended.error.value());
         return opened;
     }
-    opened.handle =
-        UniqueHandle(::CreateFileW(extended.c_str(), rule.access, kShareAll, nullptr, OPEN_EXISTING,
-                                   rules::createFileFlags(rule), nullptr));
-    if (!opened.handle) {
-        opened.failure = {0, ::GetLastError()};
+    const HANDLE handle = ::CreateFileW(extended.value.c_str(), rule.access, kShareAll, nullptr,
+                                        OPEN_EXISTING, createFileFlags(rule), nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        opened.failure.error = ::GetLastError();
+    } else {
+        opened.handle.reset(handle);
     }
     return opened;
 }
 
 // Opens `name` in the directory `parent` as an open of `kind` prescribes.
 Opened openRelative(HANDLE parent, NativeName name, Open kind) {
-    const rules::OpenRule rule = rules::openRule(kind);
-    Opened opened;
+    const OpenRule rule = openRule(kind);
+    Opened opened{{}, kind, {}};
     const auto bytes = name.size() * sizeof(wchar_t);
     if (bytes > 0xFFFE) {
-        opened.failure = {0, ERROR_FILENAME_EXCED_RANGE};
+        opened.failure.error = ERROR_FILENAME_EXCED_RANGE;
         return opened;
     }
     UNICODE_STRING text;
@@ -176,22 +115,23 @@ Opened openRelative(HANDLE parent, NativeName name, Open kind) {
         attributes.SecurityQualityOfService = &qualityOfService;
     }
     IO_STATUS_BLOCK io{};
+    HANDLE handle = nullptr;
     const NTSTATUS status = ::NtCreateFile(
-        opened.handle.receive(), rule.access | SYNCHRONIZE, &attributes, &io, nullptr, 0, kShareAll,
-        FILE_OPEN, rule.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
-        nullptr, 0);
+        &handle, rule.access | SYNCHRONIZE, &attributes, &io, nullptr, 0, kShareAll, FILE_OPEN,
+        rule.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT, nullptr, 0);
     if (status < 0) {
         opened.failure = {static_cast<std::uint32_t>(status), ::RtlNtStatusToDosError(status)};
+    } else {
+        opened.handle.reset(handle);
     }
     return opened;
 }
 
 // Opens `name` in `parent` to remove it, with the right to clear its read-only
-// attribute where that is granted.
-Opened openForRemoval(HANDLE parent, NativeName name, bool& writesAttributes) {
+// attribute where that is granted (the open's kind is then Open::removal).
+Opened openForRemoval(HANDLE parent, NativeName name) {
     Opened opened = openRelative(parent, name, Open::removal);
-    writesAttributes = static_cast<bool>(opened.handle);
-    if (rules::opensAgainWithoutWriting(opened.failure)) {
+    if (opensAgainWithoutWriting(opened.failure)) {
         opened = openRelative(parent, name, Open::removalWithoutWrite);
     }
     return opened;
@@ -212,7 +152,7 @@ Result<FileIdentity> identityOf(HANDLE handle, const BY_HANDLE_FILE_INFORMATION&
         return {identity, {}};
     }
     const DWORD error = ::GetLastError();
-    if (!rules::fallsBackToFileIndex(error)) {
+    if (!fallsBackToFileIndex(error)) {
         return {{}, win32Error(error)};
     }
     return {FileIdentity{info.dwVolumeSerialNumber,
@@ -223,7 +163,7 @@ Result<FileIdentity> identityOf(HANDLE handle, const BY_HANDLE_FILE_INFORMATION&
 Clock::time_point lastWriteOf(const BY_HANDLE_FILE_INFORMATION& info) {
     const auto ticks = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
                        info.ftLastWriteTime.dwLowDateTime;
-    return rules::fileTimeToSystemClock(static_cast<std::int64_t>(ticks));
+    return fileTimeToSystemClock(static_cast<std::int64_t>(ticks));
 }
 
 Result<Status> statusOfHandle(HANDLE handle) {
@@ -232,17 +172,17 @@ Result<Status> statusOfHandle(HANDLE handle) {
         const std::error_code error = lastError();
         // A pipe or device reached through a link has no file information.
         if (::GetFileType(handle) != FILE_TYPE_DISK) {
-            return {Status{Type::other, {}, {}}, {}};
+            return {Status{Kind::special, {}, {}}, {}};
         }
         return {{}, error};
     }
-    const Type type =
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Type::directory : Type::regular;
+    const Kind kind =
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::directory : Kind::regular;
     const Result<FileIdentity> identity = identityOf(handle, info);
     if (identity.error) {
         return {{}, identity.error};
     }
-    return {Status{type, lastWriteOf(info), identity.value}, {}};
+    return {Status{kind, lastWriteOf(info), identity.value}, {}};
 }
 
 // Whether the file the handle holds is one whose deletion is pending: such a
@@ -270,7 +210,7 @@ DWORD setDeleteDisposition(HANDLE handle) {
         return ERROR_SUCCESS;
     }
     const DWORD error = ::GetLastError();
-    return rules::fallsBackToClassicDisposition(error) ? setClassicDisposition(handle) : error;
+    return fallsBackToClassicDisposition(error) ? setClassicDisposition(handle) : error;
 }
 
 // Sets the attributes alone; zero times leave the times as they are.
@@ -280,74 +220,73 @@ bool setAttributes(HANDLE handle, DWORD attributes) {
     return ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
 }
 
-// Removes what the handle holds (its `attributes` as read on it) as the
-// platform's standard library removes: the name goes at once where the system
-// can do that, else on the last close. Where the read-only flag of the
+// Removes what the handle holds, `removing` (its `attributes` as read on it),
+// as the platform's standard library removes: the name goes at once where the
+// system can do that, else on the last close. Where the read-only flag of the
 // disposition is unknown, POSIX deletion is tried without it, and where that
 // is unknown too, the classic disposition; a read-only file then loses its
-// attribute for the removal and gets it back when the removal still fails.
-std::error_code removeOpened(HANDLE handle, DWORD attributes, bool writesAttributes) {
-    FILE_DISPOSITION_INFO_EX posix{rules::kRemovalDisposition};
+// attribute for the removal (where the open may write it) and gets it back
+// when the removal still fails.
+Result<Kind> removeOpened(const Opened& opened, DWORD attributes, Kind removing) {
+    const HANDLE handle = opened.handle.get();
+    FILE_DISPOSITION_INFO_EX posix{kRemovalDisposition};
     if (::SetFileInformationByHandle(handle, kFileDispositionInfoEx, &posix, sizeof posix)) {
-        return {};
+        return {removing, {}};
     }
     DWORD error = ::GetLastError();
-    if (rules::fallsBackToClassicDisposition(error)) {
+    if (fallsBackToClassicDisposition(error)) {
         error = setDeleteDisposition(handle);
         if (error == ERROR_SUCCESS) {
-            return {};
+            return {removing, {}};
         }
-        if (rules::clearsReadOnlyFirst(error, attributes, writesAttributes)) {
-            if (!setAttributes(handle, rules::withoutReadOnly(attributes))) {
-                return lastError();
+        if (clearsReadOnlyFirst(error, attributes, opened.kind == Open::removal)) {
+            if (!setAttributes(handle, withoutReadOnly(attributes))) {
+                return {{}, lastError()};
             }
             error = setDeleteDisposition(handle);
             if (error == ERROR_SUCCESS) {
-                return {};
+                return {removing, {}};
             }
             // Best effort: the removal's own refusal is what is reported.
             (void)setAttributes(handle, attributes);
         }
     }
     // Another program's deletion may have been first.
-    return deletePending(handle) ? std::error_code() : win32Error(error);
+    if (deletePending(handle)) {
+        return {Kind::gone, {}};
+    }
+    return {{}, win32Error(error)};
 }
 
-// Whether what the handle holds, of these attributes, is a link. FAT and exFAT
-// answer no FileAttributeTagInfo (ERROR_INVALID_PARAMETER): it is asked only
-// of a reparse point, as the platform's library asks it.
-Result<bool> isLink(HANDLE handle, DWORD attributes) {
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        return {false, {}};
-    }
-    FILE_ATTRIBUTE_TAG_INFO tag;
-    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
-        return {false, lastError()};
-    }
-    return {rules::isNameSurrogate(tag.FileAttributes, tag.ReparseTag), {}};
-}
-
-// The attributes of what the handle holds, and whether it is a link.
-struct Kind {
-    DWORD attributes = 0;
-    bool link = false;
-};
-
-Result<Kind> kindOf(HANDLE handle) {
+// The attributes of what the handle holds.
+Result<DWORD> attributesOf(HANDLE handle) {
     FILE_BASIC_INFO basic;
     if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
         return {{}, lastError()};
     }
-    const Result<bool> link = isLink(handle, basic.FileAttributes);
-    return {Kind{basic.FileAttributes, link.value}, link.error};
+    return {basic.FileAttributes, {}};
+}
+
+// What the handle holds, of these attributes: a link, a directory or a file.
+// FAT and exFAT answer no FileAttributeTagInfo (ERROR_INVALID_PARAMETER): it
+// is asked only of a reparse point, as the platform's library asks it.
+Result<Kind> kindOf(HANDLE handle, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        FILE_ATTRIBUTE_TAG_INFO tag;
+        if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+            return {{}, lastError()};
+        }
+        if (isNameSurrogate(tag.FileAttributes, tag.ReparseTag)) {
+            return {Kind::link, {}};
+        }
+    }
+    return {(attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::directory : Kind::regular, {}};
 }
 
 }  // namespace
 
 // The handle, and its listing buffer once one is asked for.
 struct Directory::Handle {
-    explicit Handle(UniqueHandle opened) noexcept : handle(std::move(opened)) {}
-
     UniqueHandle handle;
     std::unique_ptr<std::uint64_t[]> listing;  // FILE_FULL_DIR_INFO records, 8-byte aligned
     DWORD offset = 0;
@@ -356,66 +295,81 @@ struct Directory::Handle {
     bool finished = false;
 };
 
-void Directory::release(Handle* handle) noexcept {
-    delete handle;
+Directory::Directory() noexcept = default;
+Directory::~Directory() = default;
+Directory::Directory(Directory&&) noexcept = default;
+Directory& Directory::operator=(Directory&&) noexcept = default;
+Directory::Directory(std::unique_ptr<Handle> handle) noexcept : handle_(std::move(handle)) {}
+
+Directory::Handle& Directory::handle() const noexcept {
+    assert(handle_ != nullptr);
+    return *handle_;
 }
 
 Result<Directory> Directory::open(const std::filesystem::path& path) {
     Opened opened = openByPath(path, Open::directoryByPath);
     if (!opened.handle) {
-        return {{}, win32Error(opened.failure.error)};
+        return {{}, opened.error()};
     }
     // Backup semantics open files as well as directories.
     const Result<Status> status = statusOfHandle(opened.handle.get());
     if (status.error) {
         return {{}, status.error};
     }
-    if (status.value.type != Type::directory) {
+    if (status.value.kind != Kind::directory) {
         return {{}, win32Error(ERROR_DIRECTORY)};
     }
-    return {Directory(new Handle(std::move(opened.handle))), {}};
+    return {Directory(std::make_unique<Handle>(std::move(opened.handle))), {}};
 }
 
-Result<Child> Directory::openChild(NativeName name) const {
-    Opened opened = openRelative(handle_->handle.get(), name, Open::child);
+Result<Directory::Child> Directory::openChild(NativeName name) const {
+    Opened opened = openRelative(handle().handle.get(), name, Open::child);
     if (!opened.handle) {
         if (opened.failure.error == ERROR_DIRECTORY) {
-            return {Child{{}, Met::notDirectory}, {}};
+            return {Child{Kind::regular, {}}, {}};
         }
-        if (rules::isGone(opened.failure)) {
-            return {Child{{}, Met::gone}, {}};
+        if (opened.gone()) {
+            return {Child{Kind::gone, {}}, {}};
         }
-        return {{}, win32Error(opened.failure.error)};
+        return {{}, opened.error()};
     }
     // It may have become a link since it was listed: the link itself was
     // opened, and a link is never walked. Other reparse points (cloud
     // placeholder folders) are directories with data and are walked.
-    const Result<Kind> kind = kindOf(opened.handle.get());
+    const HANDLE child = opened.handle.get();
+    const Result<DWORD> attributes = attributesOf(child);
+    if (attributes.error) {
+        return {{}, attributes.error};
+    }
+    const Result<Kind> kind = kindOf(child, attributes.value);
     if (kind.error) {
         return {{}, kind.error};
     }
-    if (kind.value.link) {
-        return {Child{{}, Met::notDirectory}, {}};
+    if (kind.value == Kind::link) {
+        return {Child{Kind::link, {}}, {}};
     }
-    return {Child{Directory(new Handle(std::move(opened.handle))), Met::directory}, {}};
+    return {Child{Kind::directory, Directory(std::make_unique<Handle>(std::move(opened.handle)))},
+            {}};
 }
 
 Result<FileIdentity> Directory::identity() const {
+    const HANDLE directory = handle().handle.get();
     BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(handle_->handle.get(), &info)) {
+    if (!::GetFileInformationByHandle(directory, &info)) {
         return {{}, lastError()};
     }
-    return identityOf(handle_->handle.get(), info);
+    return identityOf(directory, info);
 }
 
 // NtCreateFile takes no ".." relative to a handle, and the parent's handle
 // cannot be had otherwise without its path: the chain goes the way by name.
 Result<Directory> Directory::openParent() const {
-    return {{}, std::make_error_code(std::errc::function_not_supported)};
+    (void)handle();
+    return {};
 }
 
 Result<std::optional<ListedEntry>> Directory::next() {
-    Handle& h = *handle_;
+    Handle& h = handle();
     if (!h.listing) {
         h.listing =
             std::make_unique_for_overwrite<std::uint64_t[]>(kListingBytes / sizeof(std::uint64_t));
@@ -430,7 +384,7 @@ Result<std::optional<ListedEntry>> Directory::next() {
                                                 h.listing.get(), kListingBytes)) {
                 const DWORD error = ::GetLastError();
                 h.finished = true;
-                if (rules::endsListing(error, first)) {
+                if (endsListing(error, first)) {
                     return {};
                 }
                 return {std::nullopt, win32Error(error)};
@@ -449,89 +403,94 @@ Result<std::optional<ListedEntry>> Directory::next() {
         if (name == L"." || name == L"..") {
             continue;
         }
-        // For a reparse point the listing's EaSize holds its tag.
-        const DWORD tag =
-            (info->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? info->EaSize : 0;
-        return {ListedEntry{name, rules::listedKind(info->FileAttributes, tag)}, {}};
+        // For a reparse point the listing's EaSize holds its tag. A file's
+        // kind is not told: only its status query can say it.
+        Kind kind = Kind::unknown;
+        if (isNameSurrogate(info->FileAttributes, info->EaSize)) {
+            kind = Kind::link;
+        } else if ((info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            kind = Kind::directory;
+        }
+        return {ListedEntry{name, kind}, {}};
     }
 }
 
 Result<Status> Directory::status(NativeName name) const {
-    const Opened opened = openRelative(handle_->handle.get(), name, Open::status);
+    const Opened opened = openRelative(handle().handle.get(), name, Open::status);
     if (!opened.handle) {
-        if (rules::readsAbsent(opened.failure)) {
+        if (opened.gone()) {
             return {};
         }
-        return {{}, win32Error(opened.failure.error)};
+        return {{}, opened.error()};
     }
     return statusOfHandle(opened.handle.get());
 }
 
-// Each entry's query opens it, and an entry's own security can refuse that:
-// the listing answers for none.
-Result<Type> Directory::typeOf(const ListedEntry& entry) const {
-    const auto status = this->status(entry.name);
-    return {status.value.type, status.error};
-}
-
-std::error_code Directory::removeOldFile(NativeName name, const Status& checked,
-                                         Clock::time_point cutoff) const {
-    bool writesAttributes = false;
-    const Opened opened = openForRemoval(handle_->handle.get(), name, writesAttributes);
+Result<Kind> Directory::removeFile(NativeName name, const OldFile& old) const {
+    const Opened opened = openForRemoval(handle().handle.get(), name);
     if (!opened.handle) {
-        return rules::isGone(opened.failure) ? std::error_code() : win32Error(opened.failure.error);
+        if (opened.gone()) {
+            return {Kind::gone, {}};
+        }
+        return {{}, opened.error()};
     }
     const HANDLE entry = opened.handle.get();
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(entry, &info)) {
-        return lastError();
+        return {{}, lastError()};
     }
-    const Result<bool> link = isLink(entry, info.dwFileAttributes);
-    if (link.error) {
-        return link.error;
+    const Result<Kind> kind = kindOf(entry, info.dwFileAttributes);
+    if (kind.error) {
+        return {{}, kind.error};
     }
     // A link was aged by its target and goes itself. Anything else must still
     // be the file that was found old: a file renamed onto the name since then
     // stays. Where the file system keeps no ids, all identities match and the
     // age alone tells.
-    if (!link.value) {
+    if (kind.value != Kind::link) {
         const Result<FileIdentity> identity = identityOf(entry, info);
         if (identity.error) {
-            return identity.error;
+            return {{}, identity.error};
         }
-        if (identity.value != checked.identity || !(lastWriteOf(info) < cutoff)) {
-            return win32Error(kNotTheCheckedFile);
+        if (identity.value != old.identity || !(lastWriteOf(info) < old.writtenBefore)) {
+            return {{}, win32Error(kNotTheCheckedFile)};
         }
     }
-    return removeOpened(entry, info.dwFileAttributes, writesAttributes);
+    return removeOpened(opened, info.dwFileAttributes, kind.value);
 }
 
-std::error_code Directory::removeDirectory(NativeName name) const {
-    bool writesAttributes = false;
-    const Opened opened = openForRemoval(handle_->handle.get(), name, writesAttributes);
+Result<Kind> Directory::removeDirectory(NativeName name) const {
+    const Opened opened = openForRemoval(handle().handle.get(), name);
     if (!opened.handle) {
-        return rules::isGone(opened.failure) ? std::error_code() : win32Error(opened.failure.error);
+        if (opened.gone()) {
+            return {Kind::gone, {}};
+        }
+        return {{}, opened.error()};
     }
-    const Result<Kind> kind = kindOf(opened.handle.get());
+    const Result<DWORD> attributes = attributesOf(opened.handle.get());
+    if (attributes.error) {
+        return {{}, attributes.error};
+    }
+    const Result<Kind> kind = kindOf(opened.handle.get(), attributes.value);
     if (kind.error) {
-        return kind.error;
+        return {{}, kind.error};
     }
     // A link goes itself, whatever it points to; a file in a directory's place
     // stays. A directory that still holds entries refuses the disposition:
     // that refusal is the test of emptiness.
-    if (!kind.value.link && (kind.value.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return win32Error(ERROR_DIRECTORY);
+    if (kind.value == Kind::regular) {
+        return {{}, win32Error(ERROR_DIRECTORY)};
     }
-    return removeOpened(opened.handle.get(), kind.value.attributes, writesAttributes);
+    return removeOpened(opened, attributes.value, kind.value);
 }
 
 Result<Status> statusOf(const std::filesystem::path& path) {
     const Opened opened = openByPath(path, Open::statusByPath);
     if (!opened.handle) {
-        if (rules::isFileNotFound(opened.failure.error)) {
+        if (opened.gone()) {
             return {};
         }
-        return {{}, win32Error(opened.failure.error)};
+        return {{}, opened.error()};
     }
     return statusOfHandle(opened.handle.get());
 }

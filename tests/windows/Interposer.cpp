@@ -34,8 +34,9 @@ const SystemAnswers* armed = nullptr;
 std::vector<RecordedOpen> opens;
 unsigned moved = 0;
 
+// FileDispositionInfoEx, written as its number: the layer derives it from the
+// class before it, and this is what checks that derivation.
 constexpr auto kDispositionEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-constexpr DWORD kIgnoreReadOnly = 0x10;  // FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE
 constexpr wchar_t kLoneSurrogate = 0xD800;
 
 HANDLE WINAPI createFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -133,8 +134,8 @@ BOOL deleteAsPosix(HANDLE handle) {
 
 BOOL WINAPI setInfo(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID buffer, DWORD size) {
     if (armed != nullptr && kind == kDispositionEx && armed->posixDeletion) {
-        if (armed->readOnlyFlagUnknown &&
-            (static_cast<FILE_DISPOSITION_INFO_EX*>(buffer)->Flags & kIgnoreReadOnly) != 0) {
+        if (armed->readOnlyFlagUnknown && (static_cast<FILE_DISPOSITION_INFO_EX*>(buffer)->Flags &
+                                           FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE) != 0) {
             ::SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }

@@ -1,8 +1,8 @@
 #pragma once
 
-// The rules by which the Windows file-tree layer reads what the file system
-// tells it. Plain arithmetic on the values of the Win32 API, without its
-// headers, so that every build can test them.
+// The rules by which the Windows file-tree layer opens, removes and reads what
+// the file system tells it: plain arithmetic on the values of the Win32 API,
+// apart from the calls, so that the Windows tests can go through every case.
 
 #include <chrono>
 #include <cstdint>
@@ -10,152 +10,21 @@
 #include <string>
 #include <string_view>
 
-#include "detail/FileTree.hpp"
+#include <windows.h>
 
-namespace norvane::abap::filetree::windows {
+namespace norvane::abap::filetree {
 
-inline constexpr std::uint32_t kAttributeDirectory = 0x10;      // FILE_ATTRIBUTE_DIRECTORY
-inline constexpr std::uint32_t kAttributeReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
-inline constexpr std::uint32_t kTagNameSurrogate = 0x20000000;  // IsReparseTagNameSurrogate
-
-// Win32 codes and NTSTATUS values that the rules below speak of, with the
-// names <windows.h> and <ntstatus.h> give them (FileTree_win.cpp checks that
-// they agree).
-inline constexpr std::uint32_t kErrorInvalidFunction = 1;          // ERROR_INVALID_FUNCTION
-inline constexpr std::uint32_t kErrorFileNotFound = 2;             // ERROR_FILE_NOT_FOUND
-inline constexpr std::uint32_t kErrorPathNotFound = 3;             // ERROR_PATH_NOT_FOUND
-inline constexpr std::uint32_t kErrorAccessDenied = 5;             // ERROR_ACCESS_DENIED
-inline constexpr std::uint32_t kErrorNoMoreFiles = 18;             // ERROR_NO_MORE_FILES
-inline constexpr std::uint32_t kErrorNotSupported = 50;            // ERROR_NOT_SUPPORTED
-inline constexpr std::uint32_t kErrorBadNetPath = 53;              // ERROR_BAD_NETPATH
-inline constexpr std::uint32_t kErrorNetNameDeleted = 64;          // ERROR_NETNAME_DELETED
-inline constexpr std::uint32_t kErrorInvalidParameter = 87;        // ERROR_INVALID_PARAMETER
-inline constexpr std::uint32_t kErrorInvalidName = 123;            // ERROR_INVALID_NAME
-inline constexpr std::uint32_t kErrorBadPathName = 161;            // ERROR_BAD_PATHNAME
-inline constexpr std::uint32_t kErrorDirectory = 267;              // ERROR_DIRECTORY
+// <ntstatus.h> clashes with <windows.h> unless every translation unit
+// includes the two in one order: the two NTSTATUS values the rules read.
 inline constexpr std::uint32_t kStatusAccessDenied = 0xC0000022;   // STATUS_ACCESS_DENIED
 inline constexpr std::uint32_t kStatusDeletePending = 0xC0000056;  // STATUS_DELETE_PENDING
 
-inline constexpr std::uint32_t kAttributeReadOnly = 0x1;  // FILE_ATTRIBUTE_READONLY
-
-// What a failed call said: its NTSTATUS where it was a native call (0 where
+// What a failed open said: its NTSTATUS where it was a native call (0 where
 // only the Win32 code is known), and its Win32 code.
 struct Failure {
     std::uint32_t status = 0;
     std::uint32_t error = 0;
 };
-
-// Whether an entry met by name is gone: truly absent, or its deletion pending.
-// A pending deletion reads as ERROR_ACCESS_DENIED once mapped to Win32, like a
-// real denial, so the NTSTATUS decides. Names are single components opened
-// relative to their directory, so "path not found" only comes from a link
-// whose target is missing on its way: that link leads nowhere. An invalid
-// name, a network failure or a denial is an error.
-constexpr bool isGone(Failure failure) {
-    return failure.status == kStatusDeletePending || failure.error == kErrorFileNotFound ||
-           failure.error == kErrorPathNotFound;
-}
-
-// Whether a failure says that nothing is there: the set that the platform's
-// library reads as "not found" (__std_is_file_not_found in xfilesystem_abi.h).
-// Windows 11 24H2 answers ERROR_DIRECTORY for a path that runs through a file
-// and ERROR_NETNAME_DELETED for a server that does not exist. A share that is
-// gone (ERROR_BAD_NET_NAME) or a drive that is not there is an error.
-constexpr bool isFileNotFound(std::uint32_t error) {
-    switch (error) {
-        case kErrorFileNotFound:
-        case kErrorPathNotFound:
-        case kErrorBadNetPath:
-        case kErrorInvalidName:
-        case kErrorBadPathName:
-        case kErrorDirectory:
-        case kErrorNetNameDeleted:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// Whether a status query, which follows links, finds nothing there: what is
-// gone, or a link whose target is not found as the library reads it, a server
-// that cannot be reached included. Such a link is passed over.
-constexpr bool readsAbsent(Failure failure) {
-    return isGone(failure) || isFileNotFound(failure.error);
-}
-
-// Whether an open for removal that was refused is tried again without the
-// right to write attributes (the read-only attribute then stays as it is).
-// Only a real denial: a pending deletion, which reads the same in Win32, is gone.
-constexpr bool opensAgainWithoutWriting(Failure failure) {
-    return failure.status == kStatusAccessDenied;
-}
-
-// Whether a refusal of FileIdInfo says that the file system or the system has
-// no such class, so that the 64-bit file index serves instead. The library
-// reads ERROR_INVALID_PARAMETER and ERROR_NOT_SUPPORTED so; ERROR_INVALID_FUNCTION
-// (STATUS_NOT_IMPLEMENTED) too here, since every status query reads the
-// identity, which the library's does not.
-constexpr bool fallsBackToFileIndex(std::uint32_t error) {
-    return error == kErrorInvalidParameter || error == kErrorNotSupported ||
-           error == kErrorInvalidFunction;
-}
-
-// Whether a failed directory query ends the listing rather than failing it.
-// The first query of a listing that holds not even "." and ".." (volume
-// roots, some network file systems) answers ERROR_FILE_NOT_FOUND.
-constexpr bool endsListing(std::uint32_t error, bool firstQuery) {
-    return error == kErrorNoMoreFiles || (firstQuery && error == kErrorFileNotFound);
-}
-
-// The removal. FileDispositionInfoEx with these flags takes the name away at
-// once, even while another program holds the file open with FILE_SHARE_DELETE,
-// and removes a read-only file as it is.
-inline constexpr std::uint32_t kDispositionDelete = 0x1;           // FILE_DISPOSITION_FLAG_DELETE
-inline constexpr std::uint32_t kDispositionPosixSemantics = 0x2;   // ..._POSIX_SEMANTICS
-inline constexpr std::uint32_t kDispositionIgnoreReadOnly = 0x10;  // ..._IGNORE_READONLY_ATTRIBUTE
-inline constexpr std::uint32_t kRemovalDisposition =
-    kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly;
-
-// Whether a refusal of FileDispositionInfoEx says that the system knows no such
-// class or flags (Windows before 10 1809, FAT volumes, Wine 8 answering
-// ERROR_INVALID_PARAMETER), so that the older form is tried next: POSIX
-// deletion without the read-only flag, then the classic disposition. Any
-// other refusal is the answer.
-constexpr bool fallsBackToClassicDisposition(std::uint32_t error) {
-    return error == kErrorInvalidParameter || error == kErrorInvalidFunction ||
-           error == kErrorNotSupported;
-}
-
-// Whether a refusal of the classic disposition is the read-only attribute's,
-// which the handle can clear (it was opened to write attributes) before the
-// removal is tried again.
-constexpr bool clearsReadOnlyFirst(std::uint32_t error, std::uint32_t attributes,
-                                   bool writesAttributes) {
-    return error == kErrorAccessDenied && (attributes & kAttributeReadOnly) != 0 &&
-           writesAttributes;
-}
-
-// The attributes that clear the read-only one and keep the rest; 0 would
-// leave them unchanged, so FILE_ATTRIBUTE_NORMAL stands for none.
-constexpr std::uint32_t withoutReadOnly(std::uint32_t attributes) {
-    const std::uint32_t rest = attributes & ~kAttributeReadOnly;
-    return rest != 0 ? rest : 0x80;  // FILE_ATTRIBUTE_NORMAL
-}
-
-// Access rights and NtCreateFile options, as <windows.h> and <winternl.h>
-// define them.
-inline constexpr std::uint32_t kAccessListDirectory = 0x1;          // FILE_LIST_DIRECTORY
-inline constexpr std::uint32_t kAccessReadAttributes = 0x80;        // FILE_READ_ATTRIBUTES
-inline constexpr std::uint32_t kAccessWriteAttributes = 0x100;      // FILE_WRITE_ATTRIBUTES
-inline constexpr std::uint32_t kAccessDelete = 0x10000;             // DELETE
-inline constexpr std::uint32_t kOptionDirectoryFile = 0x1;          // FILE_DIRECTORY_FILE
-inline constexpr std::uint32_t kOptionNonDirectoryFile = 0x40;      // FILE_NON_DIRECTORY_FILE
-inline constexpr std::uint32_t kOptionOpenReparsePoint = 0x200000;  // FILE_OPEN_REPARSE_POINT
-// CreateFileW's flags for the opens by path.
-inline constexpr std::uint32_t kFlagBackupSemantics = 0x02000000;   // FILE_FLAG_BACKUP_SEMANTICS
-inline constexpr std::uint32_t kFlagOpenReparsePoint = 0x00200000;  // FILE_FLAG_OPEN_REPARSE_POINT
-// SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION | SECURITY_EFFECTIVE_ONLY
-inline constexpr std::uint32_t kFlagIdentificationOnly = 0x00100000 | 0x00010000 | 0x00080000;
 
 // The kinds of open the layer makes.
 enum class Open {
@@ -168,9 +37,8 @@ enum class Open {
 };
 
 struct OpenRule {
-    std::uint32_t access = 0;
-    std::uint32_t options = 0;  // NtCreateFile's create options
-    bool byPath = false;        // CreateFileW on a path, not relative to a handle
+    ACCESS_MASK access = 0;
+    ULONG options = 0;  // NtCreateFile's create options
     // A security quality of service of identification level, effective only:
     // a server reached through a link may identify the caller, never act as it.
     bool identificationOnly = false;
@@ -187,47 +55,131 @@ constexpr OpenRule openRule(Open kind) {
     // granted Read lacks it, and names opened relative to a handle need none.
     // FILE_READ_ATTRIBUTES, which Read grants, reads the directory's identity
     // and kind on the same handle.
-    constexpr auto kListing = kAccessListDirectory | kAccessReadAttributes;
-    constexpr auto kRemoval = kAccessDelete | kAccessReadAttributes;
+    constexpr ACCESS_MASK kListing = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+    constexpr ACCESS_MASK kRemoval = DELETE | FILE_READ_ATTRIBUTES;
     switch (kind) {
         case Open::directoryByPath:
-            return {kListing, 0, true, true};
+            return {kListing, 0, true};
         case Open::statusByPath:
-            return {kAccessReadAttributes, 0, true, true};
         case Open::status:
-            return {kAccessReadAttributes, 0, false, true};
+            return {FILE_READ_ATTRIBUTES, 0, true};
         case Open::child:
-            return {kListing, kOptionDirectoryFile | kOptionOpenReparsePoint, false, false};
+            return {kListing, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, false};
         case Open::removal:
-            return {kRemoval | kAccessWriteAttributes, kOptionOpenReparsePoint, false, false};
+            return {kRemoval | FILE_WRITE_ATTRIBUTES, FILE_OPEN_REPARSE_POINT, false};
         case Open::removalWithoutWrite:
-            return {kRemoval, kOptionOpenReparsePoint, false, false};
+            return {kRemoval, FILE_OPEN_REPARSE_POINT, false};
     }
     return {};
 }
 
+constexpr bool followsLinks(const OpenRule& rule) {
+    return (rule.options & FILE_OPEN_REPARSE_POINT) == 0;
+}
+
 // CreateFileW's flags for an open by path.
-constexpr std::uint32_t createFileFlags(const OpenRule& rule) {
-    return kFlagBackupSemantics |
-           ((rule.options & kOptionOpenReparsePoint) != 0 ? kFlagOpenReparsePoint : 0) |
-           (rule.identificationOnly ? kFlagIdentificationOnly : 0);
+constexpr DWORD createFileFlags(const OpenRule& rule) {
+    return FILE_FLAG_BACKUP_SEMANTICS | (followsLinks(rule) ? 0 : FILE_FLAG_OPEN_REPARSE_POINT) |
+           (rule.identificationOnly
+                ? SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION | SECURITY_EFFECTIVE_ONLY
+                : 0);
+}
+
+// Whether an open of `kind` that failed so found nothing there.
+//
+// What the open names itself is gone when it is absent or its deletion is
+// pending. A pending deletion reads as ERROR_ACCESS_DENIED once mapped to
+// Win32, like a real denial, so the NTSTATUS decides. Names are single
+// components opened relative to their directory, so "path not found" only
+// comes from a link whose target is missing on its way: that link leads
+// nowhere. An invalid name, a network failure or a denial is an error.
+//
+// An open that follows links finds nothing also where the target is not found
+// as the platform's library reads it (__std_is_file_not_found): a target that
+// runs through a file (ERROR_DIRECTORY on Windows 11 24H2), an invalid name,
+// a server that does not exist or cannot be reached. Such a link is passed
+// over. A share that is gone (ERROR_BAD_NET_NAME) or a drive that is not
+// there is an error.
+constexpr bool isGone(Failure failure, Open kind) {
+    if (failure.status == kStatusDeletePending || failure.error == ERROR_FILE_NOT_FOUND ||
+        failure.error == ERROR_PATH_NOT_FOUND) {
+        return true;
+    }
+    switch (failure.error) {
+        case ERROR_BAD_NETPATH:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_DIRECTORY:
+        case ERROR_NETNAME_DELETED:
+            return followsLinks(openRule(kind));
+        default:
+            return false;
+    }
+}
+
+// Whether an open for removal that was refused is tried again without the
+// right to write attributes (the read-only attribute then stays as it is).
+// Only a real denial: a pending deletion, which reads the same in Win32, is gone.
+constexpr bool opensAgainWithoutWriting(Failure failure) {
+    return failure.status == kStatusAccessDenied;
+}
+
+// Whether a refusal of FileIdInfo says that the file system or the system has
+// no such class, so that the 64-bit file index serves instead. The library
+// reads ERROR_INVALID_PARAMETER and ERROR_NOT_SUPPORTED so; ERROR_INVALID_FUNCTION
+// (STATUS_NOT_IMPLEMENTED) too here, since every status query reads the
+// identity, which the library's does not.
+constexpr bool fallsBackToFileIndex(DWORD error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+           error == ERROR_INVALID_FUNCTION;
+}
+
+// Whether a failed directory query ends the listing rather than failing it.
+// The first query of a listing that holds not even "." and ".." (volume
+// roots, some network file systems) answers ERROR_FILE_NOT_FOUND.
+constexpr bool endsListing(DWORD error, bool firstQuery) {
+    return error == ERROR_NO_MORE_FILES || (firstQuery && error == ERROR_FILE_NOT_FOUND);
+}
+
+// The removal. FileDispositionInfoEx with these flags takes the name away at
+// once, even while another program holds the file open with FILE_SHARE_DELETE,
+// and removes a read-only file as it is.
+inline constexpr DWORD kRemovalDisposition = FILE_DISPOSITION_FLAG_DELETE |
+                                             FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
+                                             FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE;
+
+// Whether a refusal of FileDispositionInfoEx says that the system knows no such
+// class or flags (Windows before 10 1809, FAT volumes, Wine 8 answering
+// ERROR_INVALID_PARAMETER), so that the older form is tried next: POSIX
+// deletion without the read-only flag, then the classic disposition. Any
+// other refusal is the answer.
+constexpr bool fallsBackToClassicDisposition(DWORD error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_NOT_SUPPORTED;
+}
+
+// Whether a refusal of the classic disposition is the read-only attribute's,
+// which the handle can clear (it was opened to write attributes) before the
+// removal is tried again.
+constexpr bool clearsReadOnlyFirst(DWORD error, DWORD attributes, bool writesAttributes) {
+    return error == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+           writesAttributes;
+}
+
+// The attributes that clear the read-only one and keep the rest; 0 would
+// leave them unchanged, so FILE_ATTRIBUTE_NORMAL stands for none.
+constexpr DWORD withoutReadOnly(DWORD attributes) {
+    const DWORD rest = attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+    return rest != 0 ? rest : FILE_ATTRIBUTE_NORMAL;
 }
 
 // Whether a reparse point stands for another name: a symbolic link, a junction
 // or mount point, or any other name surrogate. A tag the file system does not
 // report (0) is taken for one, since such an entry cannot be told from a link.
 // Other reparse points (cloud placeholders, deduplicated files) are data.
-constexpr bool isNameSurrogate(std::uint32_t attributes, std::uint32_t tag) {
-    return (attributes & kAttributeReparsePoint) != 0 &&
-           (tag == 0 || (tag & kTagNameSurrogate) != 0);
-}
-
-// How a listing's attributes and reparse tag classify an entry for the walk.
-constexpr Kind listedKind(std::uint32_t attributes, std::uint32_t tag) {
-    if (isNameSurrogate(attributes, tag)) {
-        return Kind::link;
-    }
-    return (attributes & kAttributeDirectory) != 0 ? Kind::directory : Kind::unknown;
+constexpr bool isNameSurrogate(DWORD attributes, DWORD tag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (tag == 0 || IsReparseTagNameSurrogate(tag) != 0);
 }
 
 // A FILETIME (100-nanosecond ticks since 1601-01-01 UTC) on the system clock,
@@ -271,4 +223,4 @@ inline std::wstring withExtendedLengthPrefix(std::wstring_view fullPath) {
     return L"\\\\?\\" + path;
 }
 
-}  // namespace norvane::abap::filetree::windows
+}  // namespace norvane::abap::filetree

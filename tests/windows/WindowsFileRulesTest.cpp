@@ -1,5 +1,5 @@
 // How the Windows file-tree layer reads listings, times, paths and failures,
-// and how it opens and removes; plain arithmetic, so every build runs these.
+// and how it opens and removes; plain arithmetic on the values of the API.
 
 #include <chrono>
 #include <cstdint>
@@ -11,7 +11,6 @@
 #include "detail/WindowsFileRules.hpp"
 
 using namespace norvane::abap::filetree;
-using namespace norvane::abap::filetree::windows;
 using Clock = std::chrono::system_clock;
 
 namespace {
@@ -20,29 +19,27 @@ struct ListingCase {
     const char* name;
     std::uint32_t attributes;
     std::uint32_t tag;
-    Kind expected;
+    bool link;
 };
 
 class ListingKind : public ::testing::TestWithParam<ListingCase> {};
 
-TEST_P(ListingKind, DescendsOnlyIntoRealDirectories) {
-    EXPECT_EQ(listedKind(GetParam().attributes, GetParam().tag), GetParam().expected);
+TEST_P(ListingKind, NeverDescendsThroughANameSurrogate) {
+    EXPECT_EQ(isNameSurrogate(GetParam().attributes, GetParam().tag), GetParam().link);
 }
 
-constexpr std::uint32_t kDir = kAttributeDirectory;
-constexpr std::uint32_t kReparse = kAttributeReparsePoint;
+constexpr std::uint32_t kDir = FILE_ATTRIBUTE_DIRECTORY;
+constexpr std::uint32_t kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
 
 INSTANTIATE_TEST_SUITE_P(
     Tags, ListingKind,
-    ::testing::Values(
-        ListingCase{"Directory", kDir, 0, Kind::directory},
-        ListingCase{"File", 0x20, 0, Kind::unknown},
-        ListingCase{"SymbolicLinkToDirectory", kDir | kReparse, 0xA000000C, Kind::link},
-        ListingCase{"Junction", kDir | kReparse, 0xA0000003, Kind::link},
-        ListingCase{"TagNotReported", kDir | kReparse, 0, Kind::link},
-        ListingCase{"FileSymbolicLink", kReparse, 0xA000000C, Kind::link},
-        ListingCase{"CloudPlaceholderFolder", kDir | kReparse, 0x9000001A, Kind::directory},
-        ListingCase{"DeduplicatedFile", kReparse, 0x80000013, Kind::unknown}),
+    ::testing::Values(ListingCase{"Directory", kDir, 0, false}, ListingCase{"File", 0x20, 0, false},
+                      ListingCase{"SymbolicLinkToDirectory", kDir | kReparse, 0xA000000C, true},
+                      ListingCase{"Junction", kDir | kReparse, 0xA0000003, true},
+                      ListingCase{"TagNotReported", kDir | kReparse, 0, true},
+                      ListingCase{"FileSymbolicLink", kReparse, 0xA000000C, true},
+                      ListingCase{"CloudPlaceholderFolder", kDir | kReparse, 0x9000001A, false},
+                      ListingCase{"DeduplicatedFile", kReparse, 0x80000013, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FileTime, ConvertsExactlyAtTheCutoff) {
@@ -87,9 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // How each failure reads: gone for an entry, absent for a status query (which
-// follows links), not found for the purge directory's path as the platform's
-// library reads it, and whether a refused removal open is tried again without
-// writing attributes.
+// follows links), not found for the purge directory's path (whose open reports
+// only the Win32 code) as the platform's library reads it, and whether a
+// refused removal open is tried again without writing attributes.
 struct FailureCase {
     const char* name;
     Failure failure;
@@ -103,9 +100,9 @@ class FailureReading : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(FailureReading, OnlyTrueAbsenceIsGone) {
     const auto& c = GetParam();
-    EXPECT_EQ(isGone(c.failure), c.gone);
-    EXPECT_EQ(readsAbsent(c.failure), c.statusAbsent);
-    EXPECT_EQ(isFileNotFound(c.failure.error), c.notFound);
+    EXPECT_EQ(isGone(c.failure, Open::removal), c.gone);
+    EXPECT_EQ(isGone(c.failure, Open::status), c.statusAbsent);
+    EXPECT_EQ(isGone({0, c.failure.error}, Open::statusByPath), c.notFound);
     EXPECT_EQ(opensAgainWithoutWriting(c.failure), c.opensAgain);
 }
 
@@ -127,11 +124,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Listing, EndsOnlyWhereTheSystemSaysItEnds) {
-    EXPECT_TRUE(endsListing(kErrorNoMoreFiles, false));
-    EXPECT_TRUE(endsListing(kErrorNoMoreFiles, true));
-    EXPECT_TRUE(endsListing(kErrorFileNotFound, true));  // a root without "." and ".."
-    EXPECT_FALSE(endsListing(kErrorFileNotFound, false));
-    for (const std::uint32_t error : {kErrorAccessDenied, 1117U /* I/O */, 59U /* network */}) {
+    EXPECT_TRUE(endsListing(ERROR_NO_MORE_FILES, false));
+    EXPECT_TRUE(endsListing(ERROR_NO_MORE_FILES, true));
+    EXPECT_TRUE(endsListing(ERROR_FILE_NOT_FOUND, true));  // a root without "." and ".."
+    EXPECT_FALSE(endsListing(ERROR_FILE_NOT_FOUND, false));
+    for (const DWORD error :
+         {DWORD{ERROR_ACCESS_DENIED}, DWORD{1117} /* I/O */, DWORD{59} /* network */}) {
         EXPECT_FALSE(endsListing(error, true)) << error;
     }
 }
@@ -156,7 +154,7 @@ TEST_P(RemovalRefusal, FallsBackOnlyWhereThePosixRemovalIsUnknown) {
     EXPECT_EQ(clearsReadOnlyFirst(c.error, c.attributes, c.writesAttributes), c.clearsReadOnly);
 }
 
-constexpr std::uint32_t kReadOnly = kAttributeReadOnly;
+constexpr std::uint32_t kReadOnly = FILE_ATTRIBUTE_READONLY;
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, RemovalRefusal,
@@ -191,26 +189,27 @@ TEST_P(OpenRules, LinksAreFollowedOnlyWithIdentificationOnly) {
     EXPECT_EQ(rule.access & c.access, c.access);
     EXPECT_EQ(rule.options & c.options, c.options);
     EXPECT_EQ(rule.options & c.forbidden, 0U);
-    const bool follows = (rule.options & kOptionOpenReparsePoint) == 0;
+    const bool follows = (rule.options & FILE_OPEN_REPARSE_POINT) == 0;
     EXPECT_EQ(rule.identificationOnly, follows);
-    if (rule.byPath) {
-        EXPECT_EQ(createFileFlags(rule), kFlagBackupSemantics | kFlagIdentificationOnly);
+    if (c.kind == Open::directoryByPath || c.kind == Open::statusByPath) {
+        EXPECT_EQ(createFileFlags(rule), FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT |
+                                             SECURITY_IDENTIFICATION | SECURITY_EFFECTIVE_ONLY);
     }
 }
 
-constexpr std::uint32_t kDirectoryOrNot = kOptionDirectoryFile | kOptionNonDirectoryFile;
+constexpr std::uint32_t kDirectoryOrNot = FILE_DIRECTORY_FILE | FILE_NON_DIRECTORY_FILE;
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, OpenRules,
     ::testing::Values(
-        OpenCase{Open::directoryByPath, kAccessListDirectory, 0, kOptionOpenReparsePoint},
-        OpenCase{Open::statusByPath, kAccessReadAttributes, 0, kOptionOpenReparsePoint},
-        OpenCase{Open::status, kAccessReadAttributes, 0, kOptionOpenReparsePoint},
-        OpenCase{Open::child, kAccessListDirectory | kAccessReadAttributes,
-                 kOptionDirectoryFile | kOptionOpenReparsePoint, kOptionNonDirectoryFile},
-        OpenCase{Open::removal, kAccessDelete | kAccessReadAttributes | kAccessWriteAttributes,
-                 kOptionOpenReparsePoint, kDirectoryOrNot},
-        OpenCase{Open::removalWithoutWrite, kAccessDelete | kAccessReadAttributes,
-                 kOptionOpenReparsePoint, kDirectoryOrNot}));
+        OpenCase{Open::directoryByPath, FILE_LIST_DIRECTORY, 0, FILE_OPEN_REPARSE_POINT},
+        OpenCase{Open::statusByPath, FILE_READ_ATTRIBUTES, 0, FILE_OPEN_REPARSE_POINT},
+        OpenCase{Open::status, FILE_READ_ATTRIBUTES, 0, FILE_OPEN_REPARSE_POINT},
+        OpenCase{Open::child, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                 FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, FILE_NON_DIRECTORY_FILE},
+        OpenCase{Open::removal, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                 FILE_OPEN_REPARSE_POINT, kDirectoryOrNot},
+        OpenCase{Open::removalWithoutWrite, DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN_REPARSE_POINT,
+                 kDirectoryOrNot}));
 
 }  // namespace
