@@ -3,7 +3,6 @@
 
 #include "detail/FileTree.hpp"
 
-#include <cassert>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -175,15 +174,8 @@ struct Directory::Handle {
     explicit Handle(UniqueFd opened) noexcept : fd(std::move(opened)) {}
 };
 
-Directory::Directory() noexcept = default;
-Directory::~Directory() = default;
-Directory::Directory(Directory&&) noexcept = default;
-Directory& Directory::operator=(Directory&&) noexcept = default;
-Directory::Directory(std::unique_ptr<Handle> handle) noexcept : handle_(std::move(handle)) {}
-
-Directory::Handle& Directory::handle() const noexcept {
-    assert(handle_ != nullptr);
-    return *handle_;
+void Directory::Release::operator()(Handle* handle) const noexcept {
+    delete handle;
 }
 
 Result<Directory> Directory::open(const std::filesystem::path& path) {
@@ -191,13 +183,13 @@ Result<Directory> Directory::open(const std::filesystem::path& path) {
     if (fd.get() < 0) {
         return {{}, lastError()};
     }
-    return {Directory(std::make_unique<Handle>(std::move(fd))), {}};
+    return {adopt(std::move(fd)), {}};
 }
 
 Result<Directory::Child> Directory::openChild(NativeName name) const {
     UniqueFd fd = openDirectoryAt(handle().fd.get(), CName(name).get(), O_NOFOLLOW);
     if (fd.get() >= 0) {
-        return {{Kind::directory, Directory(std::make_unique<Handle>(std::move(fd)))}, {}};
+        return {{Kind::directory, adopt(std::move(fd))}, {}};
     }
     if (errno == ELOOP) {
         return {{Kind::link, {}}, {}};
@@ -227,7 +219,7 @@ Result<Directory> Directory::openParent() const {
     if (fd.get() < 0) {
         return {{}, lastError()};
     }
-    return {Directory(std::make_unique<Handle>(std::move(fd))), {}};
+    return {adopt(std::move(fd)), {}};
 }
 
 Result<std::optional<ListedEntry>> Directory::next() {

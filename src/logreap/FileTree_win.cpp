@@ -6,7 +6,6 @@
 // and options each kind of open uses, and how each failure is read, are the
 // rules of WindowsFileRules.hpp.
 
-#include <cassert>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -287,6 +286,8 @@ Result<Kind> kindOf(HANDLE handle, DWORD attributes) {
 
 // The handle, and its listing buffer once one is asked for.
 struct Directory::Handle {
+    explicit Handle(UniqueHandle opened) noexcept : handle(std::move(opened)) {}
+
     UniqueHandle handle;
     std::unique_ptr<std::uint64_t[]> listing;  // FILE_FULL_DIR_INFO records, 8-byte aligned
     DWORD offset = 0;
@@ -295,15 +296,8 @@ struct Directory::Handle {
     bool finished = false;
 };
 
-Directory::Directory() noexcept = default;
-Directory::~Directory() = default;
-Directory::Directory(Directory&&) noexcept = default;
-Directory& Directory::operator=(Directory&&) noexcept = default;
-Directory::Directory(std::unique_ptr<Handle> handle) noexcept : handle_(std::move(handle)) {}
-
-Directory::Handle& Directory::handle() const noexcept {
-    assert(handle_ != nullptr);
-    return *handle_;
+void Directory::Release::operator()(Handle* handle) const noexcept {
+    delete handle;
 }
 
 Result<Directory> Directory::open(const std::filesystem::path& path) {
@@ -319,7 +313,7 @@ Result<Directory> Directory::open(const std::filesystem::path& path) {
     if (status.value.kind != Kind::directory) {
         return {{}, win32Error(ERROR_DIRECTORY)};
     }
-    return {Directory(std::make_unique<Handle>(std::move(opened.handle))), {}};
+    return {adopt(std::move(opened.handle)), {}};
 }
 
 Result<Directory::Child> Directory::openChild(NativeName name) const {
@@ -348,8 +342,7 @@ Result<Directory::Child> Directory::openChild(NativeName name) const {
     if (kind.value == Kind::link) {
         return {Child{Kind::link, {}}, {}};
     }
-    return {Child{Kind::directory, Directory(std::make_unique<Handle>(std::move(opened.handle)))},
-            {}};
+    return {Child{Kind::directory, adopt(std::move(opened.handle))}, {}};
 }
 
 Result<FileIdentity> Directory::identity() const {

@@ -22,6 +22,7 @@
 // One source file per platform implements it (FileTree_posix.cpp,
 // FileTree_win.cpp). Every call reports its failure in what it returns.
 
+#include <cassert>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -29,6 +30,7 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 namespace norvane::abap::filetree {
 
@@ -102,11 +104,6 @@ struct OldFile {
 // moved-from Directory is closed.
 class Directory {
   public:
-    Directory() noexcept;
-    ~Directory();
-    Directory(Directory&&) noexcept;
-    Directory& operator=(Directory&&) noexcept;
-
     // Opens the directory at `path`, following links: a purge directory that
     // is itself a link is worked on through it.
     [[nodiscard]] static Result<Directory> open(const std::filesystem::path& path);
@@ -143,10 +140,24 @@ class Directory {
     [[nodiscard]] Result<Kind> removeDirectory(NativeName name) const;
 
   private:
-    struct Handle;  // the platform's
-    explicit Directory(std::unique_ptr<Handle> handle) noexcept;
-    Handle& handle() const noexcept;  // asserts that the directory is open
-    std::unique_ptr<Handle> handle_;
+    struct Handle;  // the platform's, defined with its layer
+    struct Release {
+        void operator()(Handle* handle) const noexcept;  // closes it
+    };
+
+    // Only the platform's layer, where Handle is complete, makes one.
+    template <class... Args>
+    static Directory adopt(Args&&... args) {
+        Directory directory;
+        directory.handle_.reset(new Handle(std::forward<Args>(args)...));
+        return directory;
+    }
+    Handle& handle() const noexcept {
+        assert(handle_ != nullptr);
+        return *handle_;
+    }
+
+    std::unique_ptr<Handle, Release> handle_;
 };
 
 struct Directory::Child {
