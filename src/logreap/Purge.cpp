@@ -1,6 +1,7 @@
 #include "Purge.hpp"
 
 #include <algorithm>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -96,6 +97,10 @@ struct CollectedDirectory {
     bool removable = true;  // false for one walked into but no directory by its status
 };
 
+// Grown in blocks rather than by reallocation, which holds the old copy and
+// the new one at once: that was the purge's peak of memory on large trees.
+using CollectedDirectories = std::deque<CollectedDirectory>;
+
 // The walk over the tree beneath the purge directory, depth first, in the
 // order of each listing, every subdirectory right after its own entry; only
 // real directories are entered. It deletes the old files and collects the
@@ -114,7 +119,7 @@ class Walk {
     // The directories beneath `root`. A status that could not be read (other
     // than of an entry gone) is raised once the walk is over, the first one
     // met: every old file is gone by then, no directory is removed.
-    std::vector<CollectedDirectory> run(Directory& root) {
+    CollectedDirectories run(Directory& root) {
         DirectoryChain chain(root);
         for (;;) {
             const auto listed = chain.next();
@@ -208,7 +213,7 @@ class Walk {
     const std::optional<filetree::FileIdentity> ownLog_;
     ShownPaths shownPath_;
     NativeString relative_;  // of the entry visited
-    std::vector<CollectedDirectory> directories_;
+    CollectedDirectories directories_;
     std::optional<std::pair<NativeString, std::error_code>> statusFailure_;
 };
 
@@ -216,7 +221,7 @@ class Walk {
 // comes after everything it contains. Among directories of one depth the
 // walk's order decides, which keeps siblings together and lets the removal
 // pass reuse the way down to their parent.
-std::vector<std::size_t> removalOrder(const std::vector<CollectedDirectory>& directories) {
+std::vector<std::size_t> removalOrder(const CollectedDirectories& directories) {
     std::vector<std::size_t> order;
     order.reserve(directories.size());
     for (std::size_t index = 0; index < directories.size(); ++index) {
@@ -231,7 +236,7 @@ std::vector<std::size_t> removalOrder(const std::vector<CollectedDirectory>& dir
 }
 
 // The path of directories[index] relative to the purge directory.
-NativeString relativePath(const std::vector<CollectedDirectory>& directories, std::size_t index) {
+NativeString relativePath(const CollectedDirectories& directories, std::size_t index) {
     std::vector<const NativeString*> names;
     for (std::size_t at = index; at != kNoParent; at = directories[at].parent) {
         names.push_back(&directories[at].name);
@@ -251,9 +256,10 @@ NativeString relativePath(const std::vector<CollectedDirectory>& directories, st
 // where the way is cut: by a directory that is gone (Kind::gone; the
 // directory to remove went with it), or by a link, a file or another
 // directory in its place.
-filetree::Result<DirectoryChain::Reached> wayToParent(
-    DirectoryChain& chain, const std::vector<CollectedDirectory>& directories, std::size_t index,
-    std::vector<std::size_t>& rest) {
+filetree::Result<DirectoryChain::Reached> wayToParent(DirectoryChain& chain,
+                                                      const CollectedDirectories& directories,
+                                                      std::size_t index,
+                                                      std::vector<std::size_t>& rest) {
     const std::size_t parentDepth = directories[index].depth - 1;
     while (chain.depth() > parentDepth) {
         chain.pop();
@@ -286,8 +292,7 @@ filetree::Result<DirectoryChain::Reached> wayToParent(
 // Removal refuses a directory that still holds entries; that refusal is the
 // emptiness test.
 void removeEmptyDirectories(const fs::path& directory, Directory& root,
-                            const std::vector<CollectedDirectory>& directories,
-                            spdlog::logger& logger) {
+                            const CollectedDirectories& directories, spdlog::logger& logger) {
     const bool logging = logger.should_log(spdlog::level::debug);
     ShownPaths shownPath(directory);
     DirectoryChain chain(root);
